@@ -70,11 +70,32 @@ class RegistryKey {
   const std::string& FilePath() const { return file_; }
 
  private:
+  // Read-modify-write of the key file under its lock.
+  template <typename Change>
+  bool Update(Change&& change);
+
+  std::string keyPath_;
   std::string file_;
   bool writable_ = false;
 };
 
 // The file that holds `keyPath`, or "" for a key this store does not keep.
 std::string RegistryKeyFile(const std::string& keyPath);
+
+// One value of a key file. A string's data holds its bytes and a
+// terminating zero, a dword its 4 bytes little-endian.
+struct RegistryValue {
+  std::string name;
+  uint32_t type = kRegNone;
+  std::vector<uint8_t> data;
+};
+
+// Reads REGEDIT4 text leniently: every value line that parses lands in
+// `values` (a later line for the same name, compared without regard to
+// case, replaces an earlier one); returns false when some line did not
+// parse.
+bool ParseRegistryText(const std::string& text, std::vector<RegistryValue>& values);
+// The text of a key file holding `values`.
+std::string FormatRegistryText(const std::string& keyPath, const std::vector<RegistryValue>& values);
 
 }  // namespace platform

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -96,7 +97,26 @@ class CDriveController {
 
   OsFamily GetOsFamily() const { return osFamily_; }
 
+  // The pause after a failed transfer before it is tried again (100 ms: a
+  // drive that is spinning up or re-seating its head gets a moment). Tests
+  // of callers that meet many bad sectors may shorten it.
+  void SetRetryPause(std::chrono::milliseconds pause) { retryPause_ = pause; }
+
+  // The marker the reads put into a buffer first: a read that reports
+  // success but leaves only the marker delivered nothing.
+  static void FillWithMarker(void* buffer, uint32_t byteCount);
+  static bool HoldsOnlyMarker(const void* buffer, uint32_t byteCount);
+
  private:
+  enum class ReadOutcome { Ok, NothingDelivered, Failed };
+  template <typename Transfer>
+  ReadOutcome ReadWithRetry(Transfer&& transfer, void* buffer, uint32_t byteCount);
+  bool ReadSingleAt(uint8_t* buffer, uint64_t sector);
+  void AddBadSector(uint64_t sector);
+  void Pause() const;
+  bool SectorExists(uint64_t sector, uint8_t* buffer);
+  std::unique_ptr<platform::SectorBackend> BackendFor(char letter);
+
   uint8_t fatBoot_[62] = {};
   uint8_t fat32Boot_[90] = {};
   uint8_t ntfsBoot_[84] = {};
@@ -111,4 +131,5 @@ class CDriveController {
   uint32_t lastError_ = 0;
   int64_t badSectors_[kMaxBadSectors] = {};
   int32_t badSectorCount_ = 0;
+  std::chrono::milliseconds retryPause_{100};
 };

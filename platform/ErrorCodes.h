@@ -11,6 +11,7 @@ inline constexpr uint32_t kInvalidFunction = 1;
 inline constexpr uint32_t kFileNotFound = 2;
 inline constexpr uint32_t kPathNotFound = 3;
 inline constexpr uint32_t kAccessDenied = 5;
+inline constexpr uint32_t kInvalidHandle = 6;   // no drive open
 inline constexpr uint32_t kNotEnoughMemory = 8;
 inline constexpr uint32_t kWriteProtect = 19;
 inline constexpr uint32_t kNotReady = 21;

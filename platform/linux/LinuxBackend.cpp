@@ -1,0 +1,299 @@
+#include "platform/linux/LinuxBackend.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/AlignedBuffer.h"
+#include "platform/ErrorCodes.h"
+#include "platform/linux/Errno.h"
+#include "platform/linux/Mounts.h"
+#include "platform/linux/VolumeProbe.h"
+
+namespace platform {
+namespace {
+
+constexpr size_t kBounceBytes = 1u << 20;
+
+// One open file description on the medium, with what it allows.
+struct Channel {
+  int fd = -1;
+  bool direct = false;     // opened with O_DIRECT and not yet refused by the device
+  uint32_t align = 512;    // offset and length granularity O_DIRECT needs
+  bool blockDevice = false;
+  bool writeLocked = false;  // opened read-only or the device is read-only
+  uint64_t size = 0;       // bytes
+
+  ~Channel() { Close(); }
+  void Close() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+};
+
+// Opens `path` as the medium. Returns 0 or the program's error code.
+uint32_t OpenChannel(const std::string& path, bool forWrite, bool wantDirect, Channel& ch) {
+  ch.Close();
+  const int access = forWrite ? O_RDWR : O_RDONLY;
+  auto tryOpen = [&](int accessMode) {
+    int fd = -1;
+    if (wantDirect) {
+      fd = ::open(path.c_str(), accessMode | O_CLOEXEC | O_DIRECT);
+      if (fd >= 0) {
+        ch.direct = true;
+        return fd;
+      }
+      // A file system without O_DIRECT (some FUSE and older tmpfs) refuses
+      // it at open with EINVAL: fall back to the page cache.
+      if (errno != EINVAL) return -1;
+    }
+    ch.direct = false;
+    return ::open(path.c_str(), accessMode | O_CLOEXEC);
+  };
+  int fd = tryOpen(access);
+  ch.writeLocked = !forWrite;
+  if (fd < 0 && forWrite && (errno == EROFS || errno == EACCES || errno == EPERM)) {
+    // A write-protected medium still reads: open it read-only and let every
+    // write fail with 19, as the system does for a locked floppy.
+    fd = tryOpen(O_RDONLY);
+    ch.writeLocked = true;
+  }
+  if (fd < 0) return ErrnoToCode(errno, IoOp::Open);
+  ch.fd = fd;
+
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int e = errno;
+    ch.Close();
+    return ErrnoToCode(e, IoOp::Open);
+  }
+  if (S_ISBLK(st.st_mode)) {
+    ch.blockDevice = true;
+    uint64_t bytes = 0;
+    if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0) ch.size = bytes;
+    int logical = 0;
+    if (::ioctl(fd, BLKSSZGET, &logical) == 0 && logical >= 512) {
+      ch.align = static_cast<uint32_t>(logical);
+    }
+    int readOnly = 0;
+    if (::ioctl(fd, BLKROGET, &readOnly) == 0 && readOnly) ch.writeLocked = true;
+  } else if (S_ISREG(st.st_mode)) {
+    ch.size = static_cast<uint64_t>(st.st_size);
+  } else {
+    ch.Close();
+    return errc::kInvalidFunction;
+  }
+  return 0;
+}
+
+// Moves `bytes` at `offset` through one descriptor, looping over short
+// transfers. 0, an errno value, or -1 when the medium ended first.
+int RawIo(int fd, bool write, uint64_t offset, uint8_t* buf, size_t bytes) {
+  size_t done = 0;
+  while (done < bytes) {
+    const ssize_t n = write ? ::pwrite(fd, buf + done, bytes - done, static_cast<off_t>(offset + done))
+                            : ::pread(fd, buf + done, bytes - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return -1;
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+bool SetDirect(int fd, bool on) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  return ::fcntl(fd, F_SETFL, on ? (flags | O_DIRECT) : (flags & ~O_DIRECT)) == 0;
+}
+
+class LinuxBackend final : public SectorBackend {
+ public:
+  LinuxBackend(std::string path, LinuxBackendOptions options)
+      : path_(std::move(path)), options_(options) {}
+  ~LinuxBackend() override { Close(); }
+
+  uint32_t Open() override {
+    position_ = 0;
+    return OpenChannel(path_, !options_.readOnly, options_.direct, main_);
+  }
+
+  void Close() override { main_.Close(); }
+  bool IsOpen() const override { return main_.fd >= 0; }
+
+  uint32_t Read(void* buffer, uint32_t bytes, uint32_t& done) override {
+    done = 0;
+    if (main_.fd < 0) return errc::kInvalidHandle;
+    const uint32_t error = Io(main_, false, position_, static_cast<uint8_t*>(buffer), bytes);
+    if (error == 0) {
+      done = bytes;
+      position_ += bytes / kSectorBytes;
+    }
+    return error;
+  }
+
+  uint32_t Write(const void* buffer, uint32_t bytes, uint32_t& done) override {
+    done = 0;
+    if (main_.fd < 0) return errc::kInvalidHandle;
+    if (main_.writeLocked) return errc::kWriteProtect;
+    const uint32_t error =
+        Io(main_, true, position_, const_cast<uint8_t*>(static_cast<const uint8_t*>(buffer)), bytes);
+    if (error == 0) {
+      done = bytes;
+      position_ += bytes / kSectorBytes;
+    }
+    return error;
+  }
+
+  uint32_t SetPosition(uint64_t sector) override {
+    if (main_.fd < 0) return errc::kInvalidHandle;
+    position_ = sector;
+    return 0;
+  }
+
+  uint32_t Skip(uint64_t sectors) override {
+    if (main_.fd < 0) return errc::kInvalidHandle;
+    position_ += sectors;
+    return 0;
+  }
+
+  uint64_t Position() const override { return position_; }
+
+  uint32_t ReadAt(uint64_t sector, void* buffer, uint32_t count) override {
+    if (count > UINT32_MAX / kSectorBytes) return errc::kInvalidParameter;
+    // An access of its own, as a fresh volume handle is on the system: it
+    // works whether or not the drive is open and never moves the position.
+    Channel ch;
+    if (const uint32_t error = OpenChannel(path_, false, options_.direct, ch)) return error;
+    if (sector > UINT64_MAX / kSectorBytes) return errc::kSectorNotFound;
+    return Io(ch, false, sector * kSectorBytes, static_cast<uint8_t*>(buffer), count * kSectorBytes);
+  }
+
+  uint64_t DeviceSize() override {
+    if (main_.fd >= 0) {
+      Refresh(main_);
+      return main_.size;
+    }
+    Channel ch;
+    if (OpenChannel(path_, false, false, ch) != 0) return 0;
+    return ch.size;
+  }
+
+  uint32_t FreeSpace(uint64_t& freeBytes) override {
+    freeBytes = 0;
+    const std::string mountPoint = MountPointOf(path_);
+    // Not mounted: there is no file system to ask, as for a raw volume.
+    if (mountPoint.empty()) return errc::kUnrecognizedVolume;
+    struct statvfs vfs {};
+    if (::statvfs(mountPoint.c_str(), &vfs) != 0) return ErrnoToCode(errno, IoOp::Other);
+    // Bytes free to the caller, as the system reports them.
+    freeBytes = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+    return 0;
+  }
+
+  bool GetVolumeInformation(VolumeInformation& info) override {
+    return ProbeVolumePath(path_, info);
+  }
+
+  uint32_t Flush() override {
+    if (main_.fd < 0) return errc::kInvalidHandle;
+    if (::fdatasync(main_.fd) != 0) return ErrnoToCode(errno, IoOp::Flush);
+    // Later reads must see the medium, not what the page cache kept of the
+    // pass (buffered transfers, or a tool that wrote the image before us).
+    (void)::posix_fadvise(main_.fd, 0, 0, POSIX_FADV_DONTNEED);
+    if (main_.blockDevice) {
+      // Needs CAP_SYS_ADMIN; without it the fadvise above has done most of it.
+      (void)::ioctl(main_.fd, BLKFLSBUF, 0);
+    }
+    return 0;
+  }
+
+ private:
+  // A block device's size changes with its medium (a card swapped).
+  static void Refresh(Channel& ch) {
+    if (ch.blockDevice) {
+      uint64_t bytes = 0;
+      if (::ioctl(ch.fd, BLKGETSIZE64, &bytes) == 0) ch.size = bytes;
+    } else {
+      struct stat st {};
+      if (::fstat(ch.fd, &st) == 0) ch.size = static_cast<uint64_t>(st.st_size);
+    }
+  }
+
+  uint32_t Io(Channel& ch, bool write, uint64_t offset, uint8_t* buf, uint32_t bytes) {
+    const IoOp op = write ? IoOp::Write : IoOp::Read;
+    if (bytes % kSectorBytes != 0) return errc::kInvalidParameter;
+    // Nothing past the end: a write there would grow an image file, a read
+    // would come back short.
+    if (bytes > ch.size || offset > ch.size - bytes) return errc::kSectorNotFound;
+    if (bytes == 0) return 0;
+
+    while (ch.direct && offset % ch.align == 0 && bytes % ch.align == 0) {
+      const int r = DirectIo(ch, write, offset, buf, bytes);
+      if (r == 0) return 0;
+      if (r == -1) return errc::kSectorNotFound;
+      if (r != EINVAL) return write && r == EBADF ? errc::kWriteProtect : ErrnoToCode(r, op);
+      // The device wants coarser alignment than its logical block size
+      // suggested; try a page, then give O_DIRECT up for this handle.
+      if (ch.align < AlignedBuffer::kAlignment) {
+        ch.align = AlignedBuffer::kAlignment;
+      } else {
+        ch.direct = SetDirect(ch.fd, false) ? false : ch.direct;
+        if (ch.direct) return ErrnoToCode(r, op);
+      }
+    }
+
+    // Through the page cache: the transfer is not a multiple of what the
+    // device's O_DIRECT takes (a 512-byte sector on a 4Kn disk), or O_DIRECT
+    // is not available. Flush writes back and drops what this leaves cached.
+    const bool toggled = ch.direct && SetDirect(ch.fd, false);
+    if (ch.direct && !toggled) return errc::kGenFailure;
+    const int r = RawIo(ch.fd, write, offset, buf, bytes);
+    if (toggled) (void)SetDirect(ch.fd, true);
+    if (r == 0) return 0;
+    if (r == -1) return errc::kSectorNotFound;
+    return write && r == EBADF ? errc::kWriteProtect : ErrnoToCode(r, op);
+  }
+
+  // O_DIRECT needs the buffer aligned as well; a caller's buffer that is not
+  // goes through the bounce buffer a megabyte at a time.
+  int DirectIo(Channel& ch, bool write, uint64_t offset, uint8_t* buf, uint32_t bytes) {
+    if (reinterpret_cast<uintptr_t>(buf) % ch.align == 0) {
+      return RawIo(ch.fd, write, offset, buf, bytes);
+    }
+    if (!bounce_) bounce_ = AlignedBuffer(kBounceBytes);
+    if (!bounce_) return ENOMEM;
+    for (uint32_t done = 0; done < bytes;) {
+      const uint32_t n = static_cast<uint32_t>(std::min<size_t>(kBounceBytes, bytes - done));
+      if (write) std::memcpy(bounce_.data(), buf + done, n);
+      if (const int r = RawIo(ch.fd, write, offset + done, bounce_.data(), n)) return r;
+      if (!write) std::memcpy(buf + done, bounce_.data(), n);
+      done += n;
+    }
+    return 0;
+  }
+
+  std::string path_;
+  LinuxBackendOptions options_;
+  Channel main_;
+  uint64_t position_ = 0;
+  AlignedBuffer bounce_;
+};
+
+}  // namespace
+
+std::unique_ptr<SectorBackend> MakeLinuxBackend(const std::string& path,
+                                                LinuxBackendOptions options) {
+  return std::make_unique<LinuxBackend>(path, options);
+}
+
+}  // namespace platform

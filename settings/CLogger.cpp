@@ -142,7 +142,16 @@ std::string LogFailureQuestion(const LogStop& stop, const std::string& logPath) 
   return text;
 }
 
+namespace {
+// Set on a worker whose user chose to go on without the log while "LogEnabled"
+// could not be switched off (the settings file is as unwritable as the log):
+// the rest of that run is not logged, so the question still comes only once.
+// Each wipe or verify runs on a thread of its own, so this ends with the run.
+thread_local bool t_logOffForThisRun = false;
+}  // namespace
+
 void LogLine(platform::Thread& thread, const LogStop& stop, const std::string& text) {
+  if (t_logOffForThisRun) return;
   if (TheLogger().Append(text)) return;
   // The worker waits here while the main thread asks.
   int answer = ResultNone;
@@ -157,6 +166,7 @@ void LogLine(platform::Thread& thread, const LogStop& stop, const std::string& t
       settings.SetLogEnabled(false);
     }
   });
+  if (answer != ResultNo && CSettings().GetLogEnabled()) t_logOffForThisRun = true;
   if (answer == ResultNo) {
     // Logging stays on; the worker stops at its next check.
     thread.Terminate();

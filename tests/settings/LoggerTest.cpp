@@ -232,6 +232,23 @@ TEST_F(LoggerTest, YesTurnsLoggingOffAndIsAskedOnceOnTheMainThread) {
   EXPECT_TRUE(window_.posts.empty());
 }
 
+TEST_F(LoggerTest, YesAsksOnceEvenWhenLoggingCannotBeSwitchedOff) {
+  EnableLog(root_ + "/gone");
+  // A folder where the settings' temp file goes makes every settings write
+  // fail, even for root.
+  std::filesystem::create_directories(KeyFile() + ".tmp");
+  RunOnWorker(
+      [&](FunctionThread& self) {
+        for (int i = 0; i < 3; ++i) LogLine(self, LogStop{LogOperation::kWipe, 'e', &window_, 1025, 1, 0}, "x\r\n");
+      },
+      ResultYes);
+  EXPECT_EQ(questions_.size(), 1u);
+  EXPECT_TRUE(CSettings().GetLogEnabled());
+  // The next run is a new worker, and asks again.
+  RunOnWorker([&](FunctionThread& self) { LogLine(self, LogStop{}, "y\r\n"); }, ResultYes);
+  EXPECT_EQ(questions_.size(), 2u);
+}
+
 TEST_F(LoggerTest, NoStopsTheWorkerAndPostsItsStopMessage) {
   EnableLog(root_ + "/gone");
   RunOnWorker(

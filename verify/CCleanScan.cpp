@@ -1,0 +1,473 @@
+#include "verify/CCleanScan.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "verify/LeBytes.h"
+#include "verify/VerifyMessages.h"
+
+namespace {
+
+// Expected attributes of MFT records 0-31: bit (type / 16 - 1) set for each
+// attribute type a freshly formatted volume gives the record.
+uint16_t ExpectedAttributeMask(uint32_t record) {
+  static constexpr uint16_t kFirst[12] = {0x0485, 0x0085, 0x0085, 0x00F5, 0x0095, 0x0795,
+                                          0x0085, 0x0095, 0x0085, 0x0785, 0x0085, 0x0105};
+  if (record < 12) return kFirst[record];
+  if (record < 16) return 0x0091;
+  if (record < 24) return 0;
+  return 0xFFFF;
+}
+
+bool MaskAllows(uint16_t mask, uint32_t type) {
+  const uint32_t bit = type / 16 - 1;  // wraps for types below 0x10: not allowed
+  return bit < 16 && ((mask >> bit) & 1) != 0;
+}
+
+bool NameExpected(uint32_t record, const AttributeView& attr) {
+  static constexpr const char* kFirst[12] = {"$MFT",     "$MFTMirr", "$LogFile", "$Volume",
+                                             "$AttrDef", ".",        "$Bitmap",  "$Boot",
+                                             "$BadClus", nullptr,    "$UpCase",  "$Extend"};
+  if (record == 9) return FileNameMatches(attr, "$Quota") || FileNameMatches(attr, "$Secure");
+  if (record < 12) return FileNameMatches(attr, kFirst[record]);
+  for (const char* name : {"$ObjId", "$Quota", "$Reparse", "$UsnJrnl"}) {
+    if (FileNameMatches(attr, name)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+CCleanScan::CCleanScan(CDriveController& drive, platform::MessageTarget* window,
+                       TerminateCheck terminated, bool quick)
+    : drive_(drive),
+      window_(window),
+      terminated_(std::move(terminated)),
+      quick_(quick),
+      buffer_(size_t{kReadSectors} * platform::kSectorBytes) {}
+
+bool CCleanScan::CreateDirtySet(uint64_t unitCount, bool unitsAreSectors) {
+  auto set = std::make_unique<CDirtyBitmap>(unitCount, unitsAreSectors);
+  if (!set->IsAllocated() || !buffer_) return false;
+  dirty_ = std::move(set);
+  unitsAreSectors_.store(unitsAreSectors);
+  hasDirtySet_.store(true);
+  return true;
+}
+
+std::unique_ptr<CDirtyBitmap> CCleanScan::TakeDirtySet() {
+  // The unit kind stays known, so the counts still read in sectors.
+  return std::move(dirty_);
+}
+
+void CCleanScan::ReleaseNtfsState() {
+  bitmap_.reset();
+  extents_.reset();
+}
+
+void CCleanScan::Post(uintptr_t code, intptr_t value) {
+  if (window_) window_->Post(WM_VERIFY_NOTIFY, code, value);
+}
+
+// Percent as done / whole x scale in single precision, truncated, posted
+// only when it differs from the last one posted: a scan of millions of units
+// would otherwise flood the window with identical messages.
+void CCleanScan::PostProgress(uint64_t done, uint64_t whole, float scale) {
+  const float ratio = whole == 0 ? 1.0f : static_cast<float>(done) / static_cast<float>(whole);
+  const float value = ratio * scale;
+  const int64_t percent = value >= 1e9f ? int64_t{1000000000} : static_cast<int64_t>(value);
+  if (percent == lastProgress_) return;
+  lastProgress_ = percent;
+  Post(VN_PROGRESS, static_cast<intptr_t>(percent));
+}
+
+bool CCleanScan::StopRequested() {
+  if (terminated_ && terminated_()) {
+    cancelled_ = true;
+    return true;
+  }
+  return false;
+}
+
+void CCleanScan::GiveUpUnreadable() {
+  unreadable_ = true;
+  Post(VN_UNREADABLE, -1);
+}
+
+void CCleanScan::MarkUnitDirty(uint64_t unit) {
+  if (!dirty_) return;
+  if (unit > dirty_->BitCount()) {
+    // Only a damaged layout names a unit past the volume; it still counts,
+    // once.
+    if (!dirtyOutsideSet_.insert(unit).second) return;
+    dirtyCount_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  if (dirty_->IsDirty(unit)) return;
+  dirtyCount_.fetch_add(1, std::memory_order_relaxed);
+  dirty_->MarkDirty(unit);
+}
+
+void CCleanScan::RecordReadErrors() {
+  for (int32_t i = 0;; ++i) {
+    const int64_t bad = drive_.GetBadSector(i);
+    if (bad < 0) break;
+    errorCount_.fetch_add(1, std::memory_order_relaxed);
+    MarkUnitDirty(static_cast<uint64_t>(bad) / sectorsPerUnit_);
+  }
+  Post(VN_ERROR_COUNT, static_cast<intptr_t>(ErrorCount()));
+}
+
+bool CCleanScan::FindSectorReference(uint64_t first, uint64_t last) {
+  uint8_t* buf = buffer_.data();
+  uint32_t attempts = 0;
+  // Sectors past the last readable one do not exist; trying them would
+  // only count phantom errors.
+  for (uint64_t s = first; s <= last && attempts < kMaxReferenceAttempts; ++s, ++attempts) {
+    if (drive_.ReadSectorsAt(buf, s, 1)) {
+      pattern_ = ReferencePatternOf(buf[0], buf[1]);
+      return true;
+    }
+    RecordReadErrors();
+  }
+  GiveUpUnreadable();
+  return false;
+}
+
+template <typename Judge>
+void CCleanScan::ReadAndJudge(uint64_t first, uint32_t count, Judge&& judge) {
+  uint8_t* buf = buffer_.data();
+  auto judgeAll = [&](uint64_t at, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) {
+      judge(at + i, std::span<uint8_t>(buf + size_t{i} * platform::kSectorBytes, platform::kSectorBytes));
+    }
+  };
+  if (drive_.ReadSectorsAt(buf, first, static_cast<uint16_t>(count))) {
+    judgeAll(first, count);
+    return;
+  }
+  if (count <= kJudgeSectors) {
+    RecordReadErrors();
+    return;
+  }
+  for (uint32_t done = 0; done < count; done += kJudgeSectors) {
+    const uint32_t n = std::min(kJudgeSectors, count - done);
+    if (drive_.ReadSectorsAt(buf, first + done, static_cast<uint16_t>(n))) {
+      judgeAll(first + done, n);
+    } else {
+      RecordReadErrors();
+    }
+  }
+}
+
+void CCleanScan::JudgeRawSector(uint64_t sector, std::span<uint8_t> bytes) {
+  // Raw volumes have no leading-zero allowance and no clean sample: every
+  // byte must follow the reference.
+  const bool clean = pattern_.pairMode ? FirstNonComplementaryPair(bytes) >= bytes.size()
+                                       : FirstByteNotEqual(bytes, pattern_.referenceByte) >= bytes.size();
+  if (!clean) MarkUnitDirty(sector);
+}
+
+void CCleanScan::ScanRaw() {
+  sectorsPerUnit_ = 1;
+  const uint64_t n = drive_.GetLastSector();
+  Post(VN_TOTAL_SECTORS, static_cast<intptr_t>(n));
+  if (!FindSectorReference(0, n)) return;
+  uint64_t position = 0;
+  const uint32_t stride = quick_ ? kQuickStride : kReadSectors;
+  while (position <= n) {
+    const uint32_t count = quick_ ? 1 : static_cast<uint32_t>(std::min<uint64_t>(kReadSectors, n - position + 1));
+    ReadAndJudge(position, count, [this](uint64_t s, std::span<uint8_t> b) { JudgeRawSector(s, b); });
+    if (StopRequested()) return;
+    position += stride;
+    PostProgress(position, n, 100.0f);
+  }
+}
+
+void CCleanScan::JudgeFatSector(const FatRegions& fat, uint64_t s, std::span<uint8_t> bytes) {
+  // The first entries of each FAT hold the media descriptor and end-of-chain
+  // marks, never zero even on an empty volume.
+  if (s == fat.firstFat || s == fat.secondFat) std::memset(bytes.data(), 0, fat.reservedEntryBytes);
+  bool dirty;
+  if (pattern_.pairMode) {
+    // The last sector is data like any other: after a three-pass wipe it
+    // holds that pass's pairs, and judging it byte by byte as metadata would
+    // call every such volume dirty.
+    const bool data = s >= fat.checkStart && static_cast<int64_t>(s) <= fat.lastSector;
+    if (data) {
+      dirty = FirstNonComplementaryPair(bytes) < bytes.size();
+    } else {
+      dirty = false;
+      size_t i = FirstByteNotEqual(bytes, 0);
+      while (i < bytes.size()) {
+        if (i + 32 <= bytes.size() && IsVolumeLabelEntry(bytes.subspan(i, 32))) {
+          i = FirstByteNotEqual(bytes, 0, i + 32);
+          continue;
+        }
+        dirty = true;
+        break;
+      }
+    }
+  } else {
+    // FAT runs carry no clean sample.
+    dirty = !::IsCleanBlock(bytes, false, pattern_.referenceByte, nullptr) &&
+            !IsVolumeLabelEntry(bytes.first(32));
+  }
+  if (dirty) MarkUnitDirty(s);
+}
+
+void CCleanScan::ScanFat(uint8_t kind) {
+  sectorsPerUnit_ = 1;
+  uint8_t fatBoot[62], fat32Boot[90];
+  drive_.CopyFatBootSector(fatBoot);
+  drive_.CopyFat32BootSector(fat32Boot);
+  FatRegions fat;
+  if (!ReadFatRegions(kind, fatBoot, fat32Boot, fat)) return;
+  Post(VN_TOTAL_SECTORS, static_cast<intptr_t>(fat.lastSector));
+  Post(VN_CLUSTER_SIZE, static_cast<intptr_t>(fat.clusterBytes));
+
+  // A boot sector may claim more sectors than the medium has; those cannot
+  // be read, so the scan ends at the last readable one.
+  if (fat.lastSector < 0) return;
+  const uint64_t last = std::min<uint64_t>(static_cast<uint64_t>(fat.lastSector), drive_.GetLastSector());
+  if (!FindSectorReference(fat.checkStart, last)) return;
+
+  uint64_t c = fat.firstFat;
+  const uint32_t stride = quick_ ? kQuickStride : kReadSectors;
+  while (c <= last) {
+    const uint32_t count = quick_ ? 1 : static_cast<uint32_t>(std::min<uint64_t>(kReadSectors, last - c + 1));
+    ReadAndJudge(c, count, [&](uint64_t s, std::span<uint8_t> b) { JudgeFatSector(fat, s, b); });
+    if (StopRequested()) return;
+    c += stride;
+    PostProgress(c, static_cast<uint64_t>(fat.lastSector), 100.0f);
+  }
+}
+
+void CCleanScan::ScanNtfs(const NtfsBoot& boot) {
+  ntfsBoot_ = boot;
+  ntfs_ = NtfsGeometryOf(boot);
+  if (!ntfs_.valid) return;
+  sectorsPerUnit_ = ntfs_.sectorsPerCluster;
+  Post(VN_TOTAL_SECTORS, static_cast<intptr_t>(static_cast<uint32_t>(boot.totalSectors)));
+  Post(VN_CLUSTER_SIZE, static_cast<intptr_t>(ntfs_.clusterBytes));
+  CheckSystemRecords();
+  if (!cancelled_) ScanNtfsClusters();
+  if (!cancelled_) PostProgress(1, 1, 100.0f);
+}
+
+bool CCleanScan::OnlyStandardInformation(std::span<const uint8_t> record, uint16_t firstAttribute) const {
+  AttributeWalker walker(record, firstAttribute);
+  AttributeView attr;
+  int count = 0;
+  bool onlySi = true;
+  while (walker.Next(attr)) {
+    ++count;
+    if (attr.type != kAttrStandardInformation || attr.nonResident) onlySi = false;
+  }
+  return count == 1 && onlySi && !walker.Damaged();
+}
+
+bool CCleanScan::ReadVolumeBitmap(const FirstRun& run, uint64_t dataSize) {
+  const uint64_t spc = ntfs_.sectorsPerCluster;
+  // The bitmap needs one bit per cluster of the volume, rounded up to whole
+  // clusters as NTFS allocates it; a run claiming more (a damaged record) is
+  // read no further than that, so it cannot exhaust memory.
+  const uint64_t deviceClusters = (drive_.GetLastSector() + 1) / spc;
+  const uint64_t clusters = std::min(ntfs_.clusterCount, deviceClusters);
+  const uint64_t needed = (clusters + 7) / 8;
+  const uint64_t cap = (needed + ntfs_.clusterBytes - 1) / ntfs_.clusterBytes * ntfs_.clusterBytes;
+  const uint64_t bytes = std::min<uint64_t>(uint64_t{run.length} * ntfs_.clusterBytes, cap);
+  const uint64_t sectors = (bytes + platform::kSectorBytes - 1) / platform::kSectorBytes;
+  platform::AlignedBuffer data(static_cast<size_t>(std::max<uint64_t>(sectors, 1) * platform::kSectorBytes));
+  if (!data) return false;
+  const uint64_t first = uint64_t{run.offset} * spc;
+  for (uint64_t done = 0; done < sectors; done += kReadSectors) {
+    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kReadSectors, sectors - done));
+    if (!drive_.ReadSectorsAt(data.data() + done * platform::kSectorBytes, first + done, static_cast<uint16_t>(n))) {
+      RecordReadErrors();
+      bitmap_.reset();
+      return false;
+    }
+  }
+  bitmap_ = std::make_unique<CBitmap>(std::span<const uint8_t>(data.data(), static_cast<size_t>(bytes)), bytes * 8);
+  bitmapBitCount_ = dataSize > UINT64_MAX / 8 ? UINT64_MAX : dataSize * 8;
+  return true;
+}
+
+void CCleanScan::CheckSystemRecords() {
+  if (!ntfs_.valid) return;
+  const uint32_t spc = ntfs_.sectorsPerCluster;
+  extents_ = std::make_unique<CNumberSet>(50, 50);
+  platform::AlignedBuffer record(kMaxMftRecordBytes);
+  if (!record) return;
+  uint8_t* buf = record.data();
+  uint64_t sector = ntfs_.firstMftSector;
+
+  for (uint32_t r = 0; r < kSystemRecords; ++r) {
+    if (StopRequested()) return;
+    auto mark = [&] { MarkUnitDirty(sector / spc); };
+    if (!drive_.ReadSectorsAt(buf, sector, 1)) continue;
+    MftRecordHeader header;
+    if (!ReadMftRecordHeader(std::span<const uint8_t>(buf, platform::kSectorBytes), header)) continue;
+    if (r <= 15 && !header.signature) {
+      mark();
+      continue;
+    }
+    if (r <= 15 && !header.InUse()) mark();
+    if (r >= 16 && r <= 23 && header.InUse()) mark();
+    if (!header.signature) continue;
+    if (!IsPlausibleRecordSize(header.allocatedSize)) {
+      // No length to read or to step by: judged damaged, and the walk stays.
+      mark();
+      continue;
+    }
+    const uint32_t recordSectors = header.allocatedSize / platform::kSectorBytes;
+    if (!drive_.ReadSectorsAt(buf, sector, static_cast<uint16_t>(recordSectors))) {
+      RecordReadErrors();
+      continue;
+    }
+    std::span<uint8_t> bytes(buf, header.allocatedSize);
+    if (!ApplyUpdateSequence(bytes)) {
+      // A torn or damaged record cannot be trusted as a fresh one.
+      mark();
+      sector += recordSectors;
+      continue;
+    }
+    const uint16_t mask = ExpectedAttributeMask(r);
+    // mkntfs leaves the unused records 16-23 with a bare standard
+    // information attribute; that is how a fresh volume looks, so it passes.
+    // Any other attribute in them is still dirt.
+    const bool bareStandardInfo =
+        r >= 16 && r <= 23 && !header.InUse() && OnlyStandardInformation(bytes, header.firstAttribute);
+
+    AttributeWalker walker(bytes, header.firstAttribute);
+    AttributeView attr;
+    bool dropped = false;
+    while (walker.Next(attr)) {
+      if (!bareStandardInfo && !MaskAllows(mask, attr.type)) mark();
+      if (attr.type == kAttrFileName && !NameExpected(r, attr)) mark();
+      if (!attr.nonResident) continue;
+      FirstRun run;
+      uint64_t allocated = 0, dataSize = 0;
+      if (!ReadFirstRun(attr, run) || !ReadNonResidentSizes(attr, allocated, dataSize)) {
+        mark();
+        continue;
+      }
+      if (run.present && !run.sparse) {
+        const int32_t firstCluster = static_cast<int32_t>(run.offset);
+        const int32_t lastCluster = static_cast<int32_t>(run.offset + run.length - 1);
+        // The set only fails far beyond 32 records' worth of extents.
+        (void)extents_->Add(firstCluster, true);
+        (void)extents_->Add(lastCluster, true);
+      }
+      const uint64_t covered = uint64_t{ntfsBoot_.bytesPerSector} * run.length * ntfsBoot_.sectorsPerCluster;
+      if (allocated != covered) mark();
+      if (run.secondRunFollows) mark();
+      if (r == 6 && attr.type == kAttrData) {
+        if (!ReadVolumeBitmap(run, dataSize)) {
+          dropped = true;
+          break;
+        }
+      }
+    }
+    if (!dropped && walker.Damaged()) mark();
+    sector += recordSectors;
+  }
+}
+
+bool CCleanScan::FindClusterReference() {
+  const uint64_t spc = ntfs_.sectorsPerCluster;
+  // The highest free cluster of the volume: a medium longer than the volume
+  // holds clusters past its end (mkntfs keeps its backup boot sector there),
+  // which the bitmap does not describe and which hold no wipe residue.
+  uint64_t cluster = drive_.GetLastSector() / spc;
+  if (ntfs_.clusterCount > 0) cluster = std::min(cluster, ntfs_.clusterCount - 1);
+  while (cluster > 0 && bitmap_->GetBit(cluster)) --cluster;
+  uint8_t* buf = buffer_.data();
+  for (uint32_t attempts = 0; attempts < kMaxReferenceAttempts; ++attempts) {
+    if (drive_.ReadSectorsAt(buf, cluster * spc, static_cast<uint16_t>(spc))) {
+      pattern_ = ReferencePatternOf(buf[0], buf[1]);
+      return true;
+    }
+    RecordReadErrors();
+    if (cluster == 0) break;
+    --cluster;
+  }
+  GiveUpUnreadable();
+  return false;
+}
+
+bool CCleanScan::ScanNtfsClusters() {
+  if (!ntfs_.valid || !bitmap_ || !extents_ || extents_->Count() < 2) return false;
+  if (!FindClusterReference()) return false;
+  drive_.Rewind();
+
+  const uint64_t spc = ntfs_.sectorsPerCluster;
+  const uint64_t clusterBytes = uint64_t{spc} * platform::kSectorBytes;
+  const uint64_t lastReadable = drive_.GetLastSector();
+  uint32_t nextPair = 0;
+  int64_t start = INT_MAX, end = INT_MAX;
+  auto takePair = [&] {
+    int32_t a = INT_MAX, b = INT_MAX;
+    if (!extents_->GetAt(nextPair, a)) a = INT_MAX;
+    if (!extents_->GetAt(nextPair + 1, b)) b = INT_MAX;
+    start = a;
+    end = b;
+    nextPair += 2;
+  };
+  takePair();
+
+  // $Bitmap is padded with set bits past the last cluster; those clusters
+  // do not exist, so the walk ends at the volume's cluster count.
+  const uint64_t limit = std::min(bitmapBitCount_, ntfs_.clusterCount);
+  const uint64_t step = quick_ ? 10 : 1;
+  // Clusters are read in long sequential requests; each request covers whole
+  // groups (one cluster, or ten in quick mode).
+  const uint64_t perRead = std::max<uint64_t>(step, buffer_.size() / clusterBytes / step * step);
+  platform::AlignedBuffer window(static_cast<size_t>(perRead * clusterBytes));
+  if (!window) return false;
+  uint8_t* buf = window.data();
+  uint64_t windowStart = 0, windowEnd = 0;  // clusters held in the buffer
+
+  auto fill = [&](uint64_t k) {
+    // Never past the volume: a quick group at the end would otherwise read
+    // clusters that do not exist and count their sectors as errors.
+    const uint64_t count = std::min(perRead, limit - k);
+    windowStart = k;
+    windowEnd = k + count;
+    if (drive_.SeekToSector(k * spc)) {
+      uint32_t got = 0;
+      if (drive_.ReadSectors(buf, static_cast<uint32_t>(count * clusterBytes), got)) return;
+    }
+    // Read again group by group so each failure names its own sectors; a
+    // failed group is judged as the controller left it. Every group is
+    // addressed afresh, as a failed read does not move the position.
+    for (uint64_t g = 0; g < count; g += step) {
+      const uint64_t n = std::min(step, count - g);
+      uint32_t got = 0;
+      if (!drive_.SeekToSector((k + g) * spc) ||
+          !drive_.ReadSectors(buf + g * clusterBytes, static_cast<uint32_t>(n * clusterBytes), got)) {
+        RecordReadErrors();
+      }
+    }
+  };
+
+  for (uint64_t k = 0; k < limit; k += step) {
+    if (StopRequested()) break;
+    PostProgress(k, bitmapBitCount_, 99.0f);
+    const bool allocated = bitmap_->GetBit(k);
+    if (k * spc > lastReadable) break;
+    if (k >= windowEnd) fill(k);
+    const std::span<const uint8_t> cluster(buf + (k - windowStart) * clusterBytes, clusterBytes);
+    const int64_t kk = static_cast<int64_t>(k);
+    while (end < kk) takePair();
+    if (start > kk) {
+      if (allocated || !IsCleanBlock(cluster, pattern_.pairMode, pattern_.referenceByte)) MarkUnitDirty(k);
+    } else {
+      if (!allocated) MarkUnitDirty(k);
+      if (kk == end) takePair();
+    }
+  }
+  return true;
+}

@@ -1,0 +1,99 @@
+#include "verify/CleanTest.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <cstring>
+
+ReferencePattern ReferencePatternOf(uint8_t b0, uint8_t b1) {
+  ReferencePattern p;
+  p.pairMode = (b0 ^ b1) == 0xFF;
+  p.referenceByte = b0;
+  return p;
+}
+
+bool CCleanSample::LoadFromFile(const std::string& path) {
+  present_ = false;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  bytes_.fill(0);
+  const size_t got = std::fread(bytes_.data(), 1, kBytes, f);
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  present_ = !failed && got > 0;
+  return present_;
+}
+
+void CCleanSample::Set(std::span<const uint8_t> bytes) {
+  bytes_.fill(0);
+  const size_t n = std::min(bytes.size(), kBytes);
+  if (n > 0) std::memcpy(bytes_.data(), bytes.data(), n);
+  present_ = true;
+}
+
+bool CCleanSample::Matches(std::span<const uint8_t> block) const {
+  if (!present_ || block.empty() || block.size() > kBytes) return false;
+  for (size_t at = 0; at < kBytes; at += block.size()) {
+    const size_t n = std::min(block.size(), kBytes - at);
+    if (std::memcmp(block.data(), bytes_.data() + at, n) == 0) return true;
+  }
+  return false;
+}
+
+namespace {
+constexpr uint64_t kLowBytes = 0x00FF00FF00FF00FFull;
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+}  // namespace
+
+size_t FirstNonComplementaryPair(std::span<const uint8_t> block, size_t start) {
+  const size_t n = block.size();
+  size_t i = start;
+  if constexpr (kLittleEndian) {
+    // Four pairs per 8-byte load: byte 2k XOR byte 2k+1 lands in the low
+    // byte of each 16-bit lane.
+    while (i + 8 <= n) {
+      uint64_t w;
+      std::memcpy(&w, block.data() + i, sizeof w);
+      if (((w ^ (w >> 8)) & kLowBytes) != kLowBytes) break;
+      i += 8;
+    }
+  }
+  for (; i + 1 < n; i += 2) {
+    if ((block[i] ^ block[i + 1]) != 0xFF) return i;
+  }
+  return i < n ? i : n;
+}
+
+size_t FirstByteNotEqual(std::span<const uint8_t> block, uint8_t value, size_t start) {
+  const size_t n = block.size();
+  size_t i = start;
+  const uint64_t pattern = 0x0101010101010101ull * value;
+  while (i + 8 <= n) {
+    uint64_t w;
+    std::memcpy(&w, block.data() + i, sizeof w);
+    if (w != pattern) break;
+    i += 8;
+  }
+  for (; i < n; ++i) {
+    if (block[i] != value) return i;
+  }
+  return n;
+}
+
+bool IsCleanBlock(std::span<const uint8_t> block, bool pairMode, uint8_t referenceByte,
+                  const CCleanSample* sample) {
+  size_t i = 0;
+  if (block.size() >= 2 && block[0] == 0 && block[1] == 0) i = FirstByteNotEqual(block, 0);
+  const size_t bad = pairMode ? FirstNonComplementaryPair(block, i) : FirstByteNotEqual(block, referenceByte, i);
+  if (bad >= block.size()) return true;
+  return sample != nullptr && sample->Matches(block);
+}
+
+bool IsVolumeLabelEntry(std::span<const uint8_t> entry) {
+  if (entry.size() < 32) return false;
+  if ((entry[11] & 0x08) == 0) return false;
+  for (size_t i = 26; i < 32; ++i) {
+    if (entry[i] != 0) return false;
+  }
+  return true;
+}

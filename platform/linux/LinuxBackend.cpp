@@ -133,7 +133,9 @@ class LinuxBackend final : public SectorBackend {
   uint32_t Read(void* buffer, uint32_t bytes, uint32_t& done) override {
     done = 0;
     if (main_.fd < 0) return errc::kInvalidHandle;
-    const uint32_t error = Io(main_, false, position_, static_cast<uint8_t*>(buffer), bytes);
+    if (position_ > UINT64_MAX / kSectorBytes) return errc::kSectorNotFound;
+    const uint32_t error =
+        Io(main_, false, position_ * kSectorBytes, static_cast<uint8_t*>(buffer), bytes);
     if (error == 0) {
       done = bytes;
       position_ += bytes / kSectorBytes;
@@ -145,8 +147,9 @@ class LinuxBackend final : public SectorBackend {
     done = 0;
     if (main_.fd < 0) return errc::kInvalidHandle;
     if (main_.writeLocked) return errc::kWriteProtect;
-    const uint32_t error =
-        Io(main_, true, position_, const_cast<uint8_t*>(static_cast<const uint8_t*>(buffer)), bytes);
+    if (position_ > UINT64_MAX / kSectorBytes) return errc::kSectorNotFound;
+    const uint32_t error = Io(main_, true, position_ * kSectorBytes,
+                              const_cast<uint8_t*>(static_cast<const uint8_t*>(buffer)), bytes);
     if (error == 0) {
       done = bytes;
       position_ += bytes / kSectorBytes;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 
@@ -200,6 +201,23 @@ bool ParseHexBytes(const std::string& s, size_t i, std::vector<uint8_t>& out) {
   }
 }
 
+// A value line whose data is a hex list: "name"=hex:... or "name"=hex(n):...
+bool IsHexLine(const std::string& line) {
+  size_t i = 0;
+  SkipSpaces(line, i);
+  std::string name;
+  if (i < line.size() && line[i] == '@') {
+    ++i;
+  } else if (!ParseQuoted(line, i, name)) {
+    return false;
+  }
+  SkipSpaces(line, i);
+  if (i >= line.size() || line[i] != '=') return false;
+  ++i;
+  SkipSpaces(line, i);
+  return line.compare(i, 3, "hex") == 0;
+}
+
 bool ParseValueLine(const std::string& line, RegistryValue& value) {
   size_t i = 0;
   SkipSpaces(line, i);
@@ -340,10 +358,12 @@ bool ParseRegistryText(const std::string& text, std::vector<RegistryValue>& valu
     pos = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     // A hex list may go on over the next lines, each but the last ending
-    // in a backslash.
-    while (!line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos) {
+    // in a backslash and each continuation indented. A line that is not
+    // indented is never taken as a continuation, so a cut-off list cannot
+    // swallow the good value after it.
+    while (!line.empty() && line.back() == '\\' && IsHexLine(line)) {
       line.pop_back();
-      if (pos >= text.size()) {
+      if (pos >= text.size() || (text[pos] != ' ' && text[pos] != '\t')) {
         clean = false;  // cut off in the middle of the list
         line.clear();
         break;
@@ -493,6 +513,13 @@ RegRead RegistryKey::ValueSize(const std::string& name, uint32_t& size) const {
   return RegRead::kOk;
 }
 
+namespace {
+// A name must fit on its value's line.
+bool WritableName(const std::string& name) {
+  return name.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+}  // namespace
+
 template <typename Change>
 bool RegistryKey::Update(Change&& change) {
   if (!IsOpen() || !writable_) return false;
@@ -514,10 +541,18 @@ bool RegistryKey::Update(Change&& change) {
     // was beside the key so a hand edit gone wrong can still be recovered.
     (void)ReplaceFile(file_ + ".damaged", text);
   }
-  return ReplaceFile(file_, FormatRegistryText(keyPath_, values));
+  // A key file that is a link (settings kept with the user's other dot
+  // files) stays a link: the file it points to is the one replaced.
+  std::string target = file_;
+  if (char* real = ::realpath(file_.c_str(), nullptr)) {
+    target = real;
+    std::free(real);
+  }
+  return ReplaceFile(target, FormatRegistryText(keyPath_, values));
 }
 
 bool RegistryKey::WriteDword(const std::string& name, uint32_t value) {
+  if (!WritableName(name)) return false;
   return Update([&](std::vector<RegistryValue>& values) {
     Put(values, RegistryValue{name, kRegDword,
                               {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
@@ -527,6 +562,7 @@ bool RegistryKey::WriteDword(const std::string& name, uint32_t value) {
 }
 
 bool RegistryKey::WriteString(const std::string& name, const std::string& value) {
+  if (!WritableName(name)) return false;
   std::vector<uint8_t> data(value.begin(), value.begin() + static_cast<ptrdiff_t>(
                                                            std::strlen(value.c_str())));
   data.push_back(0);
@@ -537,6 +573,7 @@ bool RegistryKey::WriteString(const std::string& name, const std::string& value)
 
 bool RegistryKey::WriteRaw(const std::string& name, uint32_t type,
                            const std::vector<uint8_t>& bytes) {
+  if (!WritableName(name)) return false;
   return Update([&](std::vector<RegistryValue>& values) {
     Put(values, RegistryValue{name, type, bytes});
   });

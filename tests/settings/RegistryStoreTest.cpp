@@ -181,12 +181,14 @@ TEST_F(RegistryStoreTest, DamagedLinesReadAsMissingAndWritesKeepTheRest) {
     if (std::string(c.name) == "Tail") continue;
     text += std::string(c.line) + "\n";
   }
-  text += "\"Keep2\"=\"two\"\n\"Tail\"=hex:41,\\";
+  // A list cut off before a good line does not swallow it.
+  text += "\"Cut\"=hex:41,\\\n\"Keep2\"=\"two\"\n\"Tail\"=hex:41,\\";
   WriteFile(KeyFile(), text);
 
   RegistryKey key;
   ASSERT_TRUE(key.OpenOrCreate(kKey));
   for (const Case& c : damaged) EXPECT_FALSE(key.ValueExists(c.name)) << c.name;
+  EXPECT_FALSE(key.ValueExists("Cut"));
   uint32_t d = 0;
   std::string s;
   EXPECT_EQ(key.ReadDword("Keep1", d), RegRead::kOk);
@@ -203,6 +205,27 @@ TEST_F(RegistryStoreTest, DamagedLinesReadAsMissingAndWritesKeepTheRest) {
   EXPECT_TRUE(platform::ParseRegistryText(ReadFile(KeyFile()), values));
   EXPECT_EQ(values.size(), 3u);
   EXPECT_EQ(ReadFile(KeyFile() + ".damaged"), text);
+}
+
+TEST_F(RegistryStoreTest, ALinkedKeyFileStaysALinkAndNamesStayOnOneLine) {
+  const std::string real = root_ + "/dotfiles/NF1.reg";
+  WriteFile(real, "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Ostrand\\NF1]\n\"A\"=dword:00000001\n");
+  std::filesystem::create_directories(platform::ConfigDir());
+  std::filesystem::create_symlink(real, KeyFile());
+  RegistryKey key;
+  ASSERT_TRUE(key.OpenOrCreate(kKey));
+  ASSERT_TRUE(key.WriteDword("B", 2));
+  EXPECT_TRUE(std::filesystem::is_symlink(KeyFile()));
+  EXPECT_NE(ReadFile(real).find("\"A\"=dword:00000001\n\"B\"=dword:00000002\n"), std::string::npos);
+
+  for (const std::string& name : {std::string("two\nlines"), std::string("cr\r"), std::string("nul\0x", 5)}) {
+    EXPECT_FALSE(key.WriteDword(name, 1));
+    EXPECT_FALSE(key.WriteString(name, "v"));
+    EXPECT_FALSE(key.WriteRaw(name, platform::kRegBinary, {1}));
+  }
+  std::vector<platform::RegistryValue> values;
+  EXPECT_TRUE(platform::ParseRegistryText(ReadFile(real), values));
+  EXPECT_EQ(values.size(), 2u);
 }
 
 TEST_F(RegistryStoreTest, ConcurrentThreadsNeverLoseEachOthersValues) {

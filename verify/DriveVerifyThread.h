@@ -49,6 +49,10 @@ class DriveVerifyThread : public platform::Thread {
   char DriveLetter() const { return letter_; }
   const char* VolumeLabel() const { return label_; }
 
+  // The run's controller, for tests that tune it (the retry pause) before
+  // the run starts; never touched from elsewhere while the run goes.
+  CDriveController& Controller() { return controller_; }
+
   // Where the known-clean samples are read from (default "CleanData.dat" in
   // the current directory).
   void SetCleanSamplePath(std::string path) { cleanSamplePath_ = std::move(path); }

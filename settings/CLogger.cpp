@@ -6,9 +6,11 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/AskUser.h"
 #include "platform/Dispatcher.h"
+#include "platform/DriveTable.h"
 #include "settings/CSettings.h"
 
 namespace {
@@ -117,10 +119,35 @@ std::string FormatStampedLine(const std::string& label, time_t when) {
 }
 
 namespace {
-char LogDrive(const std::string& logPath) {
-  return static_cast<char>(std::toupper(static_cast<unsigned char>(logPath.empty() ? '?' : logPath[0])));
-}
 char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
+// The drive holding the log. A path that starts with a letter and a colon
+// names it; a path of this system lies on the drive whose mount point is
+// the longest one above it, the root file system being C:.
+char LogDrive(const std::string& logPath) {
+  if (logPath.size() >= 2 && std::isalpha(static_cast<unsigned char>(logPath[0])) && logPath[1] == ':') {
+    return Upper(logPath[0]);
+  }
+  std::error_code ec;
+  const std::string absolute = std::filesystem::absolute(logPath, ec).lexically_normal().string();
+  if (!ec && !absolute.empty() && absolute[0] == '/') {
+    char best = 0;
+    size_t bestLength = 0;
+    const platform::DriveTable table = platform::DriveTable::Load();
+    for (const platform::DriveEntry& e : table.Drives()) {
+      const std::string& m = e.mountPoint;
+      if (m.empty() || m.size() < bestLength) continue;
+      const bool under = m == "/" || (absolute.compare(0, m.size(), m) == 0 &&
+                                      (absolute.size() == m.size() || absolute[m.size()] == '/'));
+      if (under) {
+        best = e.letter;
+        bestLength = m.size();
+      }
+    }
+    if (best) return best;
+  }
+  return logPath.empty() ? '?' : Upper(logPath[0]);
+}
 }  // namespace
 
 std::string LogFailureQuestion(const LogStop& stop, const std::string& logPath) {

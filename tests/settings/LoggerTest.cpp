@@ -222,8 +222,15 @@ TEST_F(LoggerTest, YesTurnsLoggingOffAndIsAskedOnceOnTheMainThread) {
   EXPECT_EQ(q.title, "Log File Error");
   EXPECT_EQ(q.buttons, ButtonsYesNo);
   EXPECT_EQ(q.icon, IconCaution);
-  EXPECT_EQ(q.text, "There was an error writing to the log file at " + missing +
-                        "/Log.txt.  You should reboot your computer and scan drive /: for errors.  "
+  // The drive that holds the temporary folder depends on the machine; it is
+  // a letter, as the rest of the text is fixed.
+  const std::string head = "There was an error writing to the log file at " + missing +
+                           "/Log.txt.  You should reboot your computer and scan drive ";
+  ASSERT_GT(q.text.size(), head.size());
+  const char logDrive = q.text[head.size()];
+  EXPECT_TRUE(logDrive >= 'A' && logDrive <= 'Z') << q.text;
+  EXPECT_EQ(q.text, head + logDrive +
+                        ": for errors.  "
                         "Would you like to turn of the logging feature and continue wiping drive "
                         "E:?\r\n\r\nClick Yes to continue wiping (not recommended).  Click No to "
                         "stop wiping drive E:.");
@@ -278,6 +285,10 @@ TEST_F(LoggerTest, TheQuestionNamesTheDriveThatHoldsTheLog) {
       << text;
   EXPECT_NE(text.find("Yes"), std::string::npos);
   EXPECT_NE(text.find("drive D:"), std::string::npos);
+  // An empty folder puts the log at the root, which is the system drive.
+  EXPECT_NE(LogFailureQuestion(stop, LogFilePath("")).find("at /Log.txt.  You should reboot your "
+                                                           "computer and scan drive C: for errors."),
+            std::string::npos);
 }
 
 TEST_F(LoggerTest, WritesGoThroughTheProcessLogger) {

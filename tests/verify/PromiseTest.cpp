@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "VerifyHarness.h"
+#include "Volumes.h"
 #include "tests/fixtures/Fixtures.h"
 
 namespace {
@@ -18,51 +19,9 @@ using fixtures::FileSystem;
 using verifytest::RunOptions;
 using verifytest::RunResult;
 using verifytest::RunVerify;
-
-// What the last pass of each level leaves on the whole medium: level 1 and
-// 7 zeros, level 12 ones, level 3 random bytes each followed by its
-// complement.
-bool WriteLastPass(const std::string& path, uint64_t bytes, int level) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  std::vector<char> block(1 << 20);
-  std::mt19937 rng(level * 7919u);
-  for (size_t i = 0; i < block.size(); i += 2) {
-    uint8_t b = level == 12 ? 0xFF : 0x00;
-    uint8_t c = b;
-    if (level == 3) {
-      b = static_cast<uint8_t>(rng());
-      c = static_cast<uint8_t>(b ^ 0xFF);
-    }
-    block[i] = static_cast<char>(b);
-    block[i + 1] = static_cast<char>(c);
-  }
-  for (uint64_t done = 0; done < bytes; done += block.size()) {
-    out.write(block.data(), static_cast<std::streamsize>(std::min<uint64_t>(block.size(), bytes - done)));
-  }
-  return static_cast<bool>(out);
-}
-
-uint64_t SizeFor(FileSystem fs) {
-  switch (fs) {
-    case FileSystem::FAT12: return 1474560;
-    case FileSystem::FAT16: return 20ull << 20;
-    case FileSystem::FAT32: return 40ull << 20;
-    case FileSystem::NTFS: return 12ull << 20;
-  }
-  return 0;
-}
-
-// The formatter's command lines (mkfs.fat -I -F n -n LABEL, mkntfs -F -Q -L
-// LABEL), run on the image in place so what the passes left stays outside
-// the structures formatting writes.
-fixtures::ToolResult Format(const std::string& path, FileSystem fs) {
-  if (fs == FileSystem::NTFS) return fixtures::RunTool({"mkntfs", "-F", "-Q", "-L", "CLEANED", path});
-  std::vector<std::string> args{"mkfs.fat", "-I", "-F"};
-  args.push_back(fs == FileSystem::FAT12 ? "12" : fs == FileSystem::FAT16 ? "16" : "32");
-  if (fs == FileSystem::FAT16) args.insert(args.end(), {"-s", "1"});
-  args.insert(args.end(), {"-n", "CLEANED", path});
-  return fixtures::RunTool(args);
-}
+using verifytest::Format;
+using verifytest::SizeFor;
+using verifytest::WriteLastPass;
 
 struct Case {
   FileSystem fs;
@@ -111,5 +70,88 @@ INSTANTIATE_TEST_SUITE_P(EveryLevel, WipedAndFormatted,
                                          Case{FileSystem::NTFS, 1}, Case{FileSystem::NTFS, 3},
                                          Case{FileSystem::NTFS, 7}, Case{FileSystem::NTFS, 12}),
                          CaseName);
+
+}  // namespace
+
+namespace {
+
+// Where a host file's bytes lie on the image: the sectors of every 512-byte
+// block of the file found in the image (fresh volumes do not fragment it).
+std::vector<uint64_t> SectorsHolding(const std::string& image, const std::string& content) {
+  std::ifstream in(image, std::ios::binary);
+  const std::string disk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint64_t> sectors;
+  for (size_t at = 0; at + 512 <= content.size(); at += 512) {
+    const size_t found = disk.find(content.substr(at, 512));
+    if (found == std::string::npos || found % 512 != 0) return {};
+    sectors.push_back(found / 512);
+  }
+  return sectors;
+}
+
+std::string RandomText(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (auto& c : s) c = static_cast<char>('A' + rng() % 26);
+  return s;
+}
+
+uint32_t SectorsPerClusterOf(const std::string& image) {
+  const std::string boot = fixtures::ReadBytes(image, 0, 512);
+  return static_cast<uint8_t>(boot[13]);
+}
+
+class HoldingFiles : public testing::TestWithParam<FileSystem> {};
+
+TEST_P(HoldingFiles, IsDirtyWhereTheFileLies) {
+  const FileSystem fs = GetParam();
+  fixtures::TempDir dir;
+  const std::string image = dir.File("disk.img");
+  std::string error;
+  ASSERT_TRUE(verifytest::MakeWipedVolume(image, fs, 3, &error)) << error;
+  // 700 sectors: more than one quick-mode stride of 640.
+  const std::string content = RandomText(700 * 512, 42);
+  const std::string host = dir.File("REPORT.TXT");
+  ASSERT_TRUE(fixtures::WriteFile(host, content));
+  ASSERT_TRUE(fixtures::CopyIn(image, fs, host, "REPORT.TXT", &error)) << error;
+  const std::vector<uint64_t> fileSectors = SectorsHolding(image, content);
+  ASSERT_EQ(fileSectors.size(), 700u);
+  const uint32_t spc = SectorsPerClusterOf(image);
+
+  const RunResult full = RunVerify(platform::MemoryDisk::FromImage(image));
+  EXPECT_GT(full.dirtyCount, 0u);
+  EXPECT_EQ(full.errorCount, 0u);
+  for (uint64_t s : fileSectors) {
+    ASSERT_TRUE(full.SectorDirty(s, spc)) << "file sector " << s << " judged clean";
+  }
+  RunOptions quick;
+  quick.quick = true;
+  EXPECT_GT(RunVerify(platform::MemoryDisk::FromImage(image), quick).dirtyCount, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFileSystem, HoldingFiles,
+                         testing::Values(FileSystem::FAT12, FileSystem::FAT16, FileSystem::FAT32, FileSystem::NTFS),
+                         [](const testing::TestParamInfo<FileSystem>& i) { return fixtures::Name(i.param); });
+
+TEST(DeletedFile, LeavesTheVolumeDirty) {
+  fixtures::TempDir dir;
+  const std::string image = dir.File("disk.img");
+  std::string error;
+  ASSERT_TRUE(verifytest::MakeWipedVolume(image, FileSystem::FAT16, 1, &error)) << error;
+  const std::string content = RandomText(64 * 512, 7);
+  const std::string host = dir.File("SECRET.TXT");
+  ASSERT_TRUE(fixtures::WriteFile(host, content));
+  ASSERT_TRUE(fixtures::CopyIn(image, FileSystem::FAT16, host, "SECRET.TXT", &error)) << error;
+  const auto deleted = fixtures::RunTool({"mdel", "-i", image, "::SECRET.TXT"});
+  ASSERT_TRUE(deleted.ok()) << deleted.output;
+  const std::vector<uint64_t> fileSectors = SectorsHolding(image, content);
+  ASSERT_EQ(fileSectors.size(), 64u);
+
+  const RunResult r = RunVerify(platform::MemoryDisk::FromImage(image));
+  // The data sectors. (The deleted entry shares the root directory's first
+  // sector with the volume label, which makes that sector pass.)
+  EXPECT_GE(r.dirtyCount, 64u);
+  for (uint64_t s : fileSectors) EXPECT_TRUE(r.SectorDirty(s, 1)) << s;
+}
 
 }  // namespace

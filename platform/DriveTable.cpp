@@ -260,12 +260,12 @@ char DriveTable::SystemDrive() const {
   return 0;
 }
 
-std::unique_ptr<SectorBackend> DriveTable::OpenBackend(char letter) const {
+std::unique_ptr<SectorBackend> DriveTable::OpenBackend(char letter, bool readOnly) const {
   const auto e = Find(letter);
   if (!e || e->path.empty()) return nullptr;
   LinuxBackendOptions options;
   // The program never writes the volume it runs from.
-  options.readOnly = e->system;
+  options.readOnly = readOnly || e->system;
   return MakeLinuxBackend(e->path, options);
 }
 

@@ -49,7 +49,9 @@ class DriveTable {
   // Letter of the volume holding the root file system, 0 if none was found.
   char SystemDrive() const;
   // A backend for the drive's image file or device; nullptr for no drive.
-  std::unique_ptr<SectorBackend> OpenBackend(char letter) const;
+  // `readOnly` for users that only look (the sector viewer); the system
+  // drive is always opened read-only.
+  std::unique_ptr<SectorBackend> OpenBackend(char letter, bool readOnly = false) const;
 
  private:
   std::vector<DriveEntry> entries_;

@@ -72,6 +72,8 @@ class CCleanScan {
   bool HasDirtySet() const { return hasDirtySet_.load(); }
   bool UnitsAreSectors() const { return unitsAreSectors_.load(); }
 
+  // 512-byte sectors in one unit of the dirty set.
+  uint32_t SectorsPerUnit() const { return sectorsPerUnit_; }
   bool Cancelled() const { return cancelled_; }
   bool Unreadable() const { return unreadable_; }
   const ReferencePattern& Pattern() const { return pattern_; }

@@ -3,12 +3,19 @@
 #include <cctype>
 #include <cstdio>
 
+#include "platform/DriveTable.h"
 #include "settings/CLogger.h"
 #include "settings/CSettings.h"
 
 namespace {
 constexpr const char kDashes[] = "------------------------------------------------------------------";
 static_assert(sizeof kDashes - 1 == 66);
+
+// A verification only reads: the drive is opened read-only, so not even a
+// fault of this program could write to it.
+CDriveController::BackendFactory ReadOnlyDriveTableBackends() {
+  return [](char letter) { return platform::DriveTable::Load().OpenBackend(letter, true); };
+}
 }  // namespace
 
 DriveVerifyThread::DriveVerifyThread(bool createSuspended, bool quick, char driveLetter,
@@ -16,7 +23,7 @@ DriveVerifyThread::DriveVerifyThread(bool createSuspended, bool quick, char driv
     : letter_(static_cast<char>(std::toupper(static_cast<unsigned char>(driveLetter)))),
       quick_(quick),
       window_(window),
-      controller_(factory ? CDriveController(std::move(factory)) : CDriveController()),
+      controller_(factory ? std::move(factory) : ReadOnlyDriveTableBackends()),
       scan_(controller_, window, [this] { return Terminated(); }, quick) {
   const bool ok = controller_.OpenDrive(letter_);
   openError_ = ok ? 0 : controller_.GetLastErrorCode();

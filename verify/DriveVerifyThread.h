@@ -46,6 +46,8 @@ class DriveVerifyThread : public platform::Thread {
   bool SetUnavailable() const { return setUnavailable_; }
   // True when the scan found no readable reference to learn the pattern.
   bool Unreadable() const { return scan_.Unreadable(); }
+  // 512-byte sectors in one unit of the handed-over dirty set.
+  uint32_t SectorsPerUnit() const { return scan_.SectorsPerUnit(); }
   char DriveLetter() const { return letter_; }
   const char* VolumeLabel() const { return label_; }
 

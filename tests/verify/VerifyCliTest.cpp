@@ -1,0 +1,131 @@
+// nullifex-cli verify end to end: real images mapped as drive letters, the
+// report, the exit statuses, the dirty-sector list and Ctrl-C.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "Volumes.h"
+#include "tests/fixtures/Fixtures.h"
+
+extern char** environ;
+
+namespace {
+
+using fixtures::FileSystem;
+
+std::string Cli() { return std::string(std::getenv("NFX_BINARY_DIR")) + "/cli/nullifex-cli"; }
+
+fixtures::ToolResult Verify(const std::vector<std::string>& extra) {
+  std::vector<std::string> argv{Cli(), "verify"};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  return fixtures::RunTool(argv);
+}
+
+TEST(VerifyCli, ACleanVolumeIsReportedCleanWithItsFacts) {
+  fixtures::TempDir dir;
+  const std::string image = dir.File("floppy.img");
+  std::string error;
+  ASSERT_TRUE(verifytest::MakeWipedVolume(image, FileSystem::FAT12, 3, &error)) << error;
+  fixtures::DriveMap map({{'E', "removable", image}});
+  for (const char* mode : {"", "--quick"}) {
+    std::vector<std::string> args{"E:"};
+    if (*mode) args.push_back(mode);
+    const auto r = Verify(args);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("Drive Type:     FAT12"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Drive Label:    CLEANED"), std::string::npos) << r.output;
+    // 2,879 sectors as 512-byte ones: 1439.5 KB, shown in MB from 1024 KB on.
+    EXPECT_NE(r.output.find("Drive Size:     1.41 MB"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Cluster Size:   512 bytes"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Dirty Sectors:  0\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Report:         100% clean"), std::string::npos) << r.output;
+  }
+}
+
+TEST(VerifyCli, FileDataIsDirtyAndListed) {
+  fixtures::TempDir dir;
+  const std::string image = dir.File("disk.img");
+  std::string error;
+  ASSERT_TRUE(verifytest::MakeWipedVolume(image, FileSystem::NTFS, 1, &error)) << error;
+  const std::string host = dir.File("notes.txt");
+  ASSERT_TRUE(fixtures::WriteFile(host, std::string(64 * 1024, 'n')));
+  ASSERT_TRUE(fixtures::CopyIn(image, FileSystem::NTFS, host, "notes.txt", &error)) << error;
+  fixtures::DriveMap map({{'E', "removable", image}});
+  const auto r = Verify({"e", "--list-dirty"});
+  EXPECT_EQ(r.exitCode, 1) << r.output;
+  // 64 KiB of file data in 4 KiB clusters: 16 clusters, 128 sectors.
+  EXPECT_NE(r.output.find("Dirty Sectors:  128\n"), std::string::npos) << r.output;
+  const std::string heading = "Dirty sector list:\n";
+  const size_t list = r.output.find(heading);
+  ASSERT_NE(list, std::string::npos) << r.output;
+  // One run of 128 sectors holding the file.
+  const size_t at = list + heading.size();
+  const std::string first = r.output.substr(at, r.output.find('\n', at) - at);
+  const size_t dash = first.find('-');
+  ASSERT_NE(dash, std::string::npos) << first;
+  const uint64_t from = std::stoull(first.substr(0, dash));
+  const uint64_t to = std::stoull(first.substr(dash + 1));
+  EXPECT_EQ(to - from + 1, 128u);
+  EXPECT_EQ(fixtures::ReadBytes(image, from * 512, 64 * 1024), std::string(64 * 1024, 'n'));
+}
+
+TEST(VerifyCli, ADriveThatCannotBeOpenedIsNotVerified) {
+  fixtures::TempDir dir;
+  fixtures::DriveMap map({{'E', "removable", dir.File("missing.img")}});
+  const auto r = Verify({"E:"});
+  EXPECT_EQ(r.exitCode, 2) << r.output;
+  EXPECT_NE(r.output.find("Failed to access the drive."), std::string::npos) << r.output;
+  EXPECT_EQ(Verify({}).exitCode, 2);
+  EXPECT_EQ(Verify({"E:", "--fast"}).exitCode, 2);
+}
+
+TEST(VerifyCli, CtrlCStopsTheRunAsCancelled) {
+  fixtures::TempDir dir;
+  const std::string image = dir.File("big.img");
+  ASSERT_TRUE(fixtures::MakeZeroImage(image, 16ull << 30));  // sparse: reads of holes are quick
+  fixtures::DriveMap map({{'E', "fixed", image}});
+
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  const std::string cli = Cli();
+  std::vector<char*> argv{const_cast<char*>(cli.c_str()), const_cast<char*>("verify"), const_cast<char*>("E:"),
+                          nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, cli.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+
+  std::string output;
+  char buf[4096];
+  bool signalled = false;
+  for (;;) {
+    const ssize_t n = read(out[0], buf, sizeof buf);
+    if (n <= 0) break;
+    output.append(buf, static_cast<size_t>(n));
+    if (!signalled && output.find("Verifying drive E:") != std::string::npos) {
+      kill(pid, SIGINT);
+      signalled = true;
+    }
+  }
+  close(out[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(signalled) << output;
+  ASSERT_TRUE(WIFEXITED(status)) << output;
+  EXPECT_EQ(WEXITSTATUS(status), 3) << output;
+  EXPECT_NE(output.find("Stopping the verification of drive E:."), std::string::npos) << output;
+  EXPECT_NE(output.find("(Cancelled)"), std::string::npos) << output;
+}
+
+}  // namespace

@@ -111,7 +111,8 @@ TEST(BadSectors, TwoInOneClusterAreTwoErrorsButOneDirtyCluster) {
   EXPECT_EQ(r.dirtySectors, 8u);
 }
 
-// Logging on into a fresh folder for one test; off again afterwards.
+// Logging on into a fresh folder for one test; off again afterwards. The
+// settings themselves live in a private configuration folder.
 class LogFolder {
  public:
   explicit LogFolder(const std::string& folder) {
@@ -124,6 +125,9 @@ class LogFolder {
     TheLogger().Close();
     CSettings().SetLogEnabled(false);
   }
+
+ private:
+  fixtures::DriveMap privateConfig_{{}};
 };
 
 std::string ReadAll(const std::string& path) {
@@ -198,6 +202,7 @@ TEST(Report, ACleanRunLogsSuccessAndAReadErrorLogsTheWarning) {
 }
 
 TEST(Report, NothingIsLoggedWithLoggingOff) {
+  fixtures::DriveMap privateConfig({});
   fixtures::TempDir dir;
   auto disk = WipedVolume(dir, FileSystem::FAT12, 1);
   ASSERT_TRUE(disk);

@@ -19,7 +19,7 @@ namespace {
 
 using fixtures::FileSystem;
 
-std::string Cli() { return std::string(std::getenv("NFX_BINARY_DIR")) + "/cli/nullifex-cli"; }
+std::string Cli() { return NFX_CLI_PATH; }
 
 fixtures::ToolResult Verify(const std::vector<std::string>& extra) {
   std::vector<std::string> argv{Cli(), "verify"};

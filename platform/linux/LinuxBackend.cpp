@@ -9,7 +9,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "platform/AlignedBuffer.h"
 #include "platform/ErrorCodes.h"
@@ -116,6 +119,142 @@ bool SetDirect(int fd, bool on) {
   return ::fcntl(fd, F_SETFL, on ? (flags | O_DIRECT) : (flags & ~O_DIRECT)) == 0;
 }
 
+
+// Keeps the medium busy while the caller works on the run it was handed.
+// Sequential reads smaller than a window are served from 1 MiB windows read
+// with O_DIRECT, the next window being read on a worker thread while the
+// caller copies and checks the current one: the device sees large requests
+// back to back, as it does from dd, instead of one small request at a time
+// with idle gaps between. The data still comes from the medium (O_DIRECT),
+// never from the page cache, and no window outlives a write, a seek, a flush
+// or a close. A window that cannot be read is never reported: the caller
+// then reads the request itself, so errors and bad-sector lists are exactly
+// those of the plain read.
+class ReadAhead {
+ public:
+  static constexpr uint32_t kWindow = 1u << 20;
+
+  ~ReadAhead() {
+    {
+      std::unique_lock lock(mutex_);
+      idle_.wait(lock, [&] { return !busy_; });
+      stop_ = true;
+    }
+    work_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  // Copies [offset, offset + bytes) into `out` from a window, loading one if
+  // none holds it. False when the windows cannot serve it.
+  bool Serve(int fd, uint64_t offset, uint8_t* out, uint32_t bytes, uint64_t deviceSize, uint32_t align) {
+    if (!windows_[0].buf) {
+      windows_[0].buf = AlignedBuffer(kWindow);
+      windows_[1].buf = AlignedBuffer(kWindow);
+      if (!windows_[0].buf || !windows_[1].buf) return false;
+    }
+    if (!Covers(windows_[current_], offset, bytes)) {
+      Wait();
+      if (Covers(windows_[1 - current_], offset, bytes)) {
+        current_ = 1 - current_;
+      } else {
+        windows_[1 - current_].valid = false;
+        Window& w = windows_[current_];
+        w.valid = false;
+        // Windows hold a whole number of the caller's runs, so a run never
+        // straddles two of them.
+        windowBytes_ = kWindow / bytes * bytes;
+        const uint32_t len = Length(offset, deviceSize, align);
+        if (len < bytes || RawIo(fd, false, offset, w.buf.data(), len) != 0) return false;
+        w.start = offset;
+        w.len = len;
+        w.valid = true;
+      }
+    }
+    const Window& w = windows_[current_];
+    std::memcpy(out, w.buf.data() + (offset - w.start), bytes);
+
+    // One window ahead, always in flight or ready.
+    const uint64_t nextStart = w.start + w.len;
+    Window& next = windows_[1 - current_];
+    std::unique_lock lock(mutex_);
+    if (!busy_ && !(next.valid && next.start == nextStart)) {
+      const uint32_t len = Length(nextStart, deviceSize, align);
+      if (len > 0) {
+        next.valid = false;
+        next.start = nextStart;
+        next.len = len;
+        job_ = Job{fd, &next};
+        busy_ = true;
+        if (!thread_.joinable()) thread_ = std::thread([this] { Worker(); });
+        lock.unlock();
+        work_.notify_one();
+      }
+    }
+    return true;
+  }
+
+  // Waits for the read in flight and forgets both windows.
+  void Invalidate() {
+    Wait();
+    windows_[0].valid = windows_[1].valid = false;
+  }
+
+ private:
+  struct Window {
+    AlignedBuffer buf;
+    uint64_t start = 0;
+    uint32_t len = 0;
+    bool valid = false;
+  };
+  struct Job {
+    int fd = -1;
+    Window* window = nullptr;
+  };
+
+  static bool Covers(const Window& w, uint64_t offset, uint32_t bytes) {
+    return w.valid && offset >= w.start && offset - w.start + bytes <= w.len;
+  }
+
+  // A window at `start`: up to windowBytes_, not past the end, a whole
+  // number of O_DIRECT units.
+  uint32_t Length(uint64_t start, uint64_t deviceSize, uint32_t align) const {
+    if (start >= deviceSize) return 0;
+    const uint64_t len = std::min<uint64_t>(windowBytes_, deviceSize - start);
+    return static_cast<uint32_t>(len / align * align);
+  }
+
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [&] { return !busy_; });
+  }
+
+  void Worker() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      work_.wait(lock, [&] { return stop_ || job_.window; });
+      if (stop_) return;
+      Job job = job_;
+      job_ = Job{};
+      lock.unlock();
+      const bool ok = RawIo(job.fd, false, job.window->start, job.window->buf.data(), job.window->len) == 0;
+      lock.lock();
+      job.window->valid = ok;
+      busy_ = false;
+      idle_.notify_all();
+    }
+  }
+
+  Window windows_[2];
+  int current_ = 0;
+  uint32_t windowBytes_ = kWindow;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable work_, idle_;
+  Job job_;
+  bool busy_ = false;
+  bool stop_ = false;
+};
+
 class LinuxBackend final : public SectorBackend {
  public:
   LinuxBackend(std::string path, LinuxBackendOptions options)
@@ -123,22 +262,39 @@ class LinuxBackend final : public SectorBackend {
   ~LinuxBackend() override { Close(); }
 
   uint32_t Open() override {
+    Forget();
     position_ = 0;
     return OpenChannel(path_, !options_.readOnly, options_.direct, main_);
   }
 
-  void Close() override { main_.Close(); }
+  void Close() override {
+    Forget();
+    main_.Close();
+  }
   bool IsOpen() const override { return main_.fd >= 0; }
 
   uint32_t Read(void* buffer, uint32_t bytes, uint32_t& done) override {
     done = 0;
     if (main_.fd < 0) return errc::kInvalidHandle;
     if (position_ > UINT64_MAX / kSectorBytes) return errc::kSectorNotFound;
-    const uint32_t error =
-        Io(main_, false, position_ * kSectorBytes, static_cast<uint8_t*>(buffer), bytes);
+    const uint64_t offset = position_ * kSectorBytes;
+    uint32_t error = 0;
+    // The second of two reads in a row at consecutive positions turns the
+    // read-ahead on; anything else goes to the medium as asked.
+    const bool sequential = offset == nextReadOffset_ && main_.direct && bytes > 0 &&
+                            bytes < ReadAhead::kWindow && offset % main_.align == 0 &&
+                            bytes % main_.align == 0 && bytes <= main_.size && offset <= main_.size - bytes;
+    if (!(sequential && readAhead_.Serve(main_.fd, offset, static_cast<uint8_t*>(buffer), bytes, main_.size,
+                                         main_.align))) {
+      readAhead_.Invalidate();
+      error = Io(main_, false, offset, static_cast<uint8_t*>(buffer), bytes);
+    }
     if (error == 0) {
       done = bytes;
       position_ += bytes / kSectorBytes;
+      nextReadOffset_ = offset + bytes;
+    } else {
+      nextReadOffset_ = UINT64_MAX;
     }
     return error;
   }
@@ -147,6 +303,7 @@ class LinuxBackend final : public SectorBackend {
     done = 0;
     if (main_.fd < 0) return errc::kInvalidHandle;
     if (main_.writeLocked) return errc::kWriteProtect;
+    Forget();
     if (position_ > UINT64_MAX / kSectorBytes) return errc::kSectorNotFound;
     const uint32_t error = Io(main_, true, position_ * kSectorBytes,
                               const_cast<uint8_t*>(static_cast<const uint8_t*>(buffer)), bytes);
@@ -159,12 +316,14 @@ class LinuxBackend final : public SectorBackend {
 
   uint32_t SetPosition(uint64_t sector) override {
     if (main_.fd < 0) return errc::kInvalidHandle;
+    Forget();
     position_ = sector;
     return 0;
   }
 
   uint32_t Skip(uint64_t sectors) override {
     if (main_.fd < 0) return errc::kInvalidHandle;
+    Forget();
     position_ += sectors;
     return 0;
   }
@@ -209,6 +368,7 @@ class LinuxBackend final : public SectorBackend {
 
   uint32_t Flush() override {
     if (main_.fd < 0) return errc::kInvalidHandle;
+    Forget();
     if (::fdatasync(main_.fd) != 0) return ErrnoToCode(errno, IoOp::Flush);
     // Later reads must see the medium, not what the page cache kept of the
     // pass (buffered transfers, or a tool that wrote the image before us).
@@ -221,6 +381,11 @@ class LinuxBackend final : public SectorBackend {
   }
 
  private:
+  void Forget() {
+    readAhead_.Invalidate();
+    nextReadOffset_ = UINT64_MAX;
+  }
+
   // A block device's size changes with its medium (a card swapped).
   static void Refresh(Channel& ch) {
     if (ch.blockDevice) {
@@ -289,7 +454,9 @@ class LinuxBackend final : public SectorBackend {
   LinuxBackendOptions options_;
   Channel main_;
   uint64_t position_ = 0;
+  uint64_t nextReadOffset_ = UINT64_MAX;
   AlignedBuffer bounce_;
+  ReadAhead readAhead_;  // last: its worker stops before the descriptor closes
 };
 
 }  // namespace

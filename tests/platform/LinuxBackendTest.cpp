@@ -7,6 +7,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -128,6 +129,50 @@ TEST_F(ImageBackend, ImageThatShrinksUnderneathGivesErrorsNotAHang) {
   EXPECT_NE(backend->Read(buf.data(), 64 * 512, done), 0u);
   EXPECT_EQ(backend->DeviceSize(), 0u);
   EXPECT_NE(backend->ReadAt(0, buf.data(), 1), 0u);
+}
+
+TEST(LinuxBackend, SequentialRunsOfEverySizeReadWhatIsOnTheMedium) {
+  fixtures::TempDir dir;
+  const std::string image = dir.File("disk.img");
+  // Not a whole number of read-ahead windows, so the last window is short.
+  const uint64_t size = (5u << 20) + 3 * 4096;
+  ASSERT_TRUE(fixtures::MakeZeroImage(image, size));
+  ASSERT_TRUE(fixtures::FillRandom(image, 0, size, 11));
+  const std::string expected = fixtures::ReadBytes(image, 0, size);
+  auto backend = platform::MakeLinuxBackend(image);
+  ASSERT_EQ(backend->Open(), 0u);
+  for (uint32_t run : {4096u, 192u * 1024, 256u * 1024, 1u << 20, 3u << 20}) {
+    SCOPED_TRACE(run);
+    platform::AlignedBuffer buf(run);
+    ASSERT_EQ(backend->SetPosition(0), 0u);
+    uint64_t offset = 0;
+    while (offset < size) {
+      const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(run, size - offset));
+      uint32_t done = 0;
+      ASSERT_EQ(backend->Read(buf.data(), want, done), 0u) << offset;
+      ASSERT_EQ(std::memcmp(buf.data(), expected.data() + offset, want), 0) << "at byte " << offset;
+      offset += want;
+      // A read at a sector in between changes nothing for the run.
+      if (offset == 2u << 20) {
+        platform::AlignedBuffer one(512);
+        ASSERT_EQ(backend->ReadAt(7, one.data(), 1), 0u);
+      }
+    }
+    uint32_t done = 0;
+    EXPECT_EQ(backend->Read(buf.data(), 4096, done), errc::kSectorNotFound);
+  }
+  // What the backend writes is what it reads next, with no stale look-ahead.
+  platform::AlignedBuffer buf(64 * 1024);
+  uint32_t done = 0;
+  ASSERT_EQ(backend->SetPosition(0), 0u);
+  ASSERT_EQ(backend->Read(buf.data(), buf.size(), done), 0u);
+  ASSERT_EQ(backend->Read(buf.data(), buf.size(), done), 0u);
+  buf.fill(0xE7);
+  ASSERT_EQ(backend->Write(buf.data(), buf.size(), done), 0u);  // bytes 128K..192K
+  ASSERT_EQ(backend->SetPosition(256), 0u);
+  ASSERT_EQ(backend->Read(buf.data(), buf.size(), done), 0u);
+  EXPECT_EQ(buf.data()[0], 0xE7);
+  EXPECT_EQ(fixtures::FirstByteNotEqual(image, 128 * 1024, 64 * 1024, 0xE7), -1);
 }
 
 TEST(LinuxBackend, MissingDeviceAndNonDeviceFailTheOpenWithACode) {

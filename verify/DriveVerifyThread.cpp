@@ -21,7 +21,6 @@ CDriveController::BackendFactory ReadOnlyDriveTableBackends() {
 DriveVerifyThread::DriveVerifyThread(bool createSuspended, bool quick, char driveLetter,
                                      platform::MessageTarget* window, CDriveController::BackendFactory factory)
     : letter_(static_cast<char>(std::toupper(static_cast<unsigned char>(driveLetter)))),
-      quick_(quick),
       window_(window),
       controller_(factory ? std::move(factory) : ReadOnlyDriveTableBackends()),
       scan_(controller_, window, [this] { return Terminated(); }, quick) {

@@ -72,7 +72,6 @@ class DriveVerifyThread : public platform::Thread {
   void WriteRecordTail();
 
   char letter_;
-  bool quick_;
   platform::MessageTarget* window_;
   CDriveController controller_;
   bool opened_ = false;

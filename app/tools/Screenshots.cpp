@@ -1,0 +1,167 @@
+// Renders every window of the program offscreen into PNG files, for review:
+//   nfx_screenshots OUTPUT_FOLDER
+// scripts/screenshots.sh runs it with a private settings folder, so the
+// user's own settings are neither read nor changed.
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QDir>
+#include <QTimer>
+#include <cstdio>
+
+#include "app/Application.h"
+#include "app/DriveList.h"
+#include "app/TForm_Help.h"
+#include "app/TForm_PleaseWait.h"
+#include "app/TMainForm.h"
+#include "app/TXAMessageBox.h"
+#include "platform/RegistryStore.h"
+#include "settings/CSettings.h"
+#include "settings/TForm_DNSMessage.h"
+#include "ui_TXAMessageBox.h"
+
+namespace {
+QString g_out;
+int g_failures = 0;
+
+void Save(QWidget& w, const QString& name) {
+  w.show();
+  QApplication::processEvents();
+  const QPixmap shot = w.grab();
+  const QString path = g_out + "/" + name + ".png";
+  if (!shot.save(path)) {
+    std::fprintf(stderr, "nfx_screenshots: cannot write %s\n", qPrintable(path));
+    ++g_failures;
+  } else {
+    std::printf("%s\n", qPrintable(path));
+  }
+}
+
+void SetBranding(const char* name, const std::string& text) {
+  platform::RegistryKey key;
+  if (key.OpenOrCreate(kSettingsKey)) {
+    if (text.empty()) (void)key.DeleteValue(name);
+    else (void)key.WriteRaw(name, platform::kRegBinary, MaskBrandingText(text));
+  }
+}
+
+void MessageBoxes() {
+  struct Case {
+    const char* name;
+    const char* text;
+    const char* title;
+    int buttons, icon;
+  };
+  const Case cases[] = {
+      {"msgbox_ok_info", "The drive was wiped successfully.", "Wipe Complete", ButtonsOk, IconInfo},
+      {"msgbox_okcancel_caution",
+       "The drive is in use by another program.  Close every window that shows its files, then "
+       "press Ok to try again or Cancel to stop.",
+       "Drive In Use", ButtonsOkCancel, IconCaution},
+      {"msgbox_yesno_question",
+       "Would you like to go online to check for the latest version of Nullifex?",
+       "Check for Updates", ButtonsYesNo, IconQuestion},
+      {"msgbox_yesallnoabort_caution",
+       "A write error occurred on sector 1,234,567.\nDo you want to go on?\nYes to All ignores "
+       "every further error.",
+       "Write Error", ButtonsYesAllNoAbort, IconCaution},
+      {"msgbox_abortretryignore_error", "The drive cannot be read: the device is not ready.",
+       "Read Error", ButtonsAbortRetryIgnore, IconError},
+      {"msgbox_retrycancel_error", "The medium is write-protected.", "Cannot Wipe Drive",
+       ButtonsRetryCancel, IconError},
+  };
+  for (const Case& c : cases) {
+    TXAMessageBox box(nullptr);
+    box.Fill(c.text, c.title, c.buttons, c.icon);
+    Save(box, c.name);
+  }
+}
+
+void DriveList() {
+  using platform::DriveEntry;
+  std::vector<DriveEntry> entries;
+  auto add = [&](char letter, uint32_t type) {
+    DriveEntry e;
+    e.letter = letter;
+    e.type = type;
+    e.path = "/dev/null";
+    entries.push_back(e);
+  };
+  add('A', platform::DRIVE_REMOVABLE);
+  add('C', platform::DRIVE_FIXED);
+  add('D', platform::DRIVE_CDROM);
+  add('E', platform::DRIVE_REMOVABLE);
+  add('F', platform::DRIVE_REMOVABLE);
+  add('G', platform::DRIVE_FIXED);
+  DriveListSource source;
+  source.table = [entries] { return platform::DriveTable(entries); };
+  source.volumeLabel = [](char letter, char* buffer, uint32_t size) {
+    const char* label = letter == 'E' ? "USB STICK" : (letter == 'G' ? "BACKUP" : "N/A");
+    std::snprintf(buffer, size, "%s", label);
+    return true;
+  };
+  SetDriveListSource(source);
+
+  TSkinnedForm form(nullptr);
+  form.resize(300, 200);
+  auto* panel = new QFrame(&form);
+  panel->setObjectName("Panel1");
+  panel->setGeometry(5, 31, 291, 130);
+  auto* combo = new TDriveComboBox(panel);
+  combo->setObjectName("DriveComboBox1");
+  combo->setGeometry(16, 16, 180, 23);
+  FrameOptions frame;
+  frame.title = "Drive list";
+  form.SetupFrame(frame);
+  FillDriveList(*combo, 'e');
+  Save(form, "drivelist");
+  combo->showPopup();
+  QApplication::processEvents();
+  if (QWidget* popup = combo->view()->window()) {
+    const QPixmap shot = popup->grab();
+    shot.save(g_out + "/drivelist_open.png");
+    std::printf("%s\n", qPrintable(g_out + "/drivelist_open.png"));
+  }
+  combo->hidePopup();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: nfx_screenshots OUTPUT_FOLDER\n");
+    return 2;
+  }
+  QApplication app(argc, argv);
+  g_out = QString::fromLocal8Bit(argv[1]);
+  QDir().mkpath(g_out);
+  BindGuiServices();
+  {
+    CSettings settings;
+    settings.SetAutoUpdate(false);  // keeps the update question out of the way
+  }
+
+  {
+    TMainForm main;
+    Save(main, "main");
+    MessageBoxes();
+    TForm_PleaseWait wait(&main);
+    Save(wait, "pleasewait");
+    SetBranding("Local5", "");
+    {
+      TForm_Help help(&main);
+      Save(help, "help");
+    }
+    SetBranding("Local5",
+                "Supplied with the Example Computing secure disposal kit.  Questions about this "
+                "copy go to the help desk on extension 4410.");
+    {
+      TForm_Help help(&main);
+      Save(help, "help_note");
+    }
+    SetBranding("Local5", "");
+    TForm_DNSMessage dns(&main, 0);
+    Save(dns, "dnsmessage");
+  }
+  DriveList();
+  return g_failures == 0 ? 0 : 1;
+}

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -291,6 +292,39 @@ TEST(LoopDevice, DeviceThatLosesItsMediumGivesAnErrorNotAHang) {
   EXPECT_NE(backend->Write(buf.data(), 64 * 512, done), 0u);
   EXPECT_EQ(backend->DeviceSize(), 0u);
   EXPECT_NE(backend->ReadAt(100, buf.data(), 1), 0u);
+}
+
+TEST(LoopDevice, MountedVolumeReportsItsFreeSpaceFromItsMountPoint) {
+  if (!fixtures::ToolAvailable("mkfs.ext4")) GTEST_SKIP() << "mkfs.ext4 is not installed";
+  fixtures::TempDir dir;
+  const std::string image = dir.File("disk.img");
+  ASSERT_TRUE(fixtures::MakeZeroImage(image, 16 << 20));
+  ASSERT_TRUE(fixtures::RunTool({"mkfs.ext4", "-q", "-F", image}).ok());
+  auto attach = fixtures::LoopDevice::AttachImage(image, false);
+  if (!attach.device) {
+    if (attach.unavailable) GTEST_SKIP() << attach.message;
+    FAIL() << attach.message;
+  }
+  const std::string node = attach.device->node();
+  const std::string mountPoint = dir.File("mnt");
+  ASSERT_EQ(::mkdir(mountPoint.c_str(), 0755), 0);
+  const auto mounted = fixtures::RunTool({"mount", node, mountPoint});
+  if (!mounted.ok()) GTEST_SKIP() << "cannot mount here: " << mounted.output;
+  struct Unmount {
+    std::string at;
+    ~Unmount() { (void)fixtures::RunTool({"umount", at}); }
+  } unmount{mountPoint};
+
+  struct statvfs vfs {};
+  ASSERT_EQ(::statvfs(mountPoint.c_str(), &vfs), 0);
+  const uint64_t expected = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+  EXPECT_EQ(platform::MountPointOf(node), mountPoint);
+  EXPECT_EQ(platform::MountPointOf(image), mountPoint) << "an image is found through its loop device";
+  for (const std::string& path : {node, image}) {
+    uint64_t free = 0;
+    EXPECT_EQ(platform::MakeLinuxBackend(path)->FreeSpace(free), 0u) << path;
+    EXPECT_EQ(free, expected) << path;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,302 @@
+// nullifex-cli wipe end to end on real FAT and NTFS images holding random
+// leftovers and real files: nothing of the old content survives, a file
+// system with the chosen label is left behind, and the log has the record.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "settings/CSettings.h"
+#include "tests/fixtures/Fixtures.h"
+
+extern char** environ;
+
+namespace {
+
+std::string Cli() { return NFX_CLI_PATH; }
+
+std::string RandomBytes(size_t size, uint32_t seed) {
+  std::mt19937_64 random(seed);
+  std::string out(size, '\0');
+  for (size_t i = 0; i + 8 <= size; i += 8) {
+    const uint64_t v = random();
+    std::memcpy(out.data() + i, &v, 8);
+  }
+  return out;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool WriteAll(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+uint64_t Hash16(const char* p) {
+  uint64_t a, b;
+  std::memcpy(&a, p, 8);
+  std::memcpy(&b, p + 8, 8);
+  uint64_t h = a ^ (b * 0x9E3779B97F4A7C15ull);
+  h ^= h >> 31;
+  h *= 0xBF58476D1CE4E5B9ull;
+  return h ^ (h >> 29);
+}
+
+// The offset in `image` of the first 16-byte run, at any offset, that also
+// occurs anywhere in one of `sources`; -1 when there is none.
+int64_t FirstSurvivingRun(const std::string& image, const std::vector<std::string>& sources) {
+  std::vector<uint64_t> known;
+  for (const auto& s : sources) {
+    for (size_t i = 0; i + 16 <= s.size(); ++i) known.push_back(Hash16(s.data() + i));
+  }
+  std::sort(known.begin(), known.end());
+  for (size_t i = 0; i + 16 <= image.size(); ++i) {
+    if (!std::binary_search(known.begin(), known.end(), Hash16(image.data() + i))) continue;
+    for (const auto& s : sources) {
+      if (memmem(s.data(), s.size(), image.data() + i, 16) != nullptr) return static_cast<int64_t>(i);
+    }
+  }
+  return -1;
+}
+
+enum class Kind { Fat, Ntfs };
+
+// An image full of random bytes, formatted by the real tool, with two real
+// files of random content: every byte a wipe must not leave behind is in
+// `sources`.
+struct DirtyImage {
+  DirtyImage(const fixtures::TempDir& dir, Kind kind, uint64_t size) : kind(kind) {
+    path = dir.File(kind == Kind::Fat ? "fat.img" : "ntfs.img");
+    sources.push_back(RandomBytes(size, 11));
+    EXPECT_TRUE(WriteAll(path, sources[0]));
+    const auto made = kind == Kind::Fat ? fixtures::RunTool({"mkfs.fat", "-F", "12", "-n", "ORIGINAL", path})
+                                        : fixtures::RunTool({"mkntfs", "-F", "-Q", "-L", "ORIGINAL", path});
+    EXPECT_TRUE(made.ok()) << made.output;
+    const fixtures::FileSystem fs = kind == Kind::Fat ? fixtures::FileSystem::FAT12 : fixtures::FileSystem::NTFS;
+    int n = 0;
+    for (size_t bytes : {70000u, 300000u}) {
+      sources.push_back(RandomBytes(bytes, 100 + n));
+      const std::string host = dir.File("file" + std::to_string(n) + ".bin");
+      EXPECT_TRUE(WriteAll(host, sources.back()));
+      std::string error;
+      EXPECT_TRUE(fixtures::CopyIn(path, fs, host, "FILE" + std::to_string(n) + ".BIN", &error)) << error;
+      ++n;
+    }
+  }
+  Kind kind;
+  std::string path;
+  std::vector<std::string> sources;
+};
+
+class WipeCliTest : public ::testing::Test {
+ protected:
+  void UseLog() {
+    CSettings settings;
+    settings.SetLogEnabled(true);
+    settings.SetLogLocation(dir.path());
+  }
+  fixtures::ToolResult Wipe(std::vector<std::string> args) {
+    args.insert(args.begin(), {Cli(), "wipe"});
+    return fixtures::RunTool(args);
+  }
+  fixtures::TempDir dir;
+  fixtures::DriveMap map{{}};
+};
+
+struct Level {
+  Kind kind;
+  int passes;
+};
+
+class WipeCliLevelTest : public WipeCliTest, public ::testing::WithParamInterface<Level> {};
+
+TEST_P(WipeCliLevelTest, LeavesNothingOfTheOldContentAndALabelledFileSystem) {
+  const Level level = GetParam();
+  DirtyImage image(dir, level.kind, 3u << 20);
+  // FAT on a removable drive below 4 MiB is FAT12; NTFS needs a fixed one.
+  map.WriteRaw(std::string("E: ") + (level.kind == Kind::Fat ? "removable " : "fixed ") + image.path + "\n");
+  // The check finds the old content where it still is.
+  ASSERT_GE(FirstSurvivingRun(ReadAll(image.path), image.sources), 0);
+  UseLog();
+  const std::string passes = std::to_string(level.passes);
+  const auto run = Wipe({"E:", "--passes", passes, "--fs", level.kind == Kind::Fat ? "fat" : "ntfs", "--label",
+                         "Wiped1", "--yes"});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find("Your drive is now clean."), std::string::npos);
+
+  const std::string after = ReadAll(image.path);
+  ASSERT_EQ(after.size(), 3u << 20);
+  EXPECT_EQ(FirstSurvivingRun(after, image.sources), -1);
+
+  if (level.kind == Kind::Fat) {
+    const auto check = fixtures::RunTool({"fsck.fat", "-n", image.path});
+    EXPECT_TRUE(check.ok()) << check.output;
+    const auto label = fixtures::RunTool({"fatlabel", image.path});
+    EXPECT_EQ(label.output, "WIPED1\n");
+  } else {
+    const auto info = fixtures::RunTool({"ntfsinfo", "-m", image.path});
+    EXPECT_TRUE(info.ok()) << info.output;
+    EXPECT_NE(info.output.find("Volume Name: Wiped1"), std::string::npos) << info.output;
+  }
+
+  const std::string log = ReadAll(dir.File("Log.txt"));
+  std::string header = "Operation: Overwrite drive E:\r\nOverwrites: " + passes;
+  if (level.passes == 3) header += " with verification (DoD 5220.22-M).";
+  header += "\r\n";
+  size_t at = log.find(header);
+  ASSERT_NE(at, std::string::npos) << log;
+  for (const std::string& line : std::vector<std::string>{"Operation began: ", "Operation finished: ", "Total elapsed time (HH:MM:SS): ",
+                                 "\r\nOperation result: SUCCESS\r\n", "\r\nTotal disk sector read/write errors: 0\r\n",
+                                 std::string(66, '-') + "\r\n\r\n"}) {
+    at = log.find(line, at);
+    ASSERT_NE(at, std::string::npos) << "missing, in order: " << line << "\n" << log;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, WipeCliLevelTest,
+                         ::testing::Values(Level{Kind::Fat, 1}, Level{Kind::Fat, 3}, Level{Kind::Fat, 7},
+                                           Level{Kind::Fat, 12}, Level{Kind::Ntfs, 1}, Level{Kind::Ntfs, 3},
+                                           Level{Kind::Ntfs, 7}, Level{Kind::Ntfs, 12}),
+                         [](const auto& info) {
+                           return std::string(info.param.kind == Kind::Fat ? "Fat" : "Ntfs") +
+                                  std::to_string(info.param.passes);
+                         });
+
+class WipeCliNoFormatTest : public WipeCliTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(WipeCliNoFormatTest, WithoutTheFormatTheImageHoldsTheLastPattern) {
+  const int passes = GetParam();
+  DirtyImage image(dir, Kind::Fat, 2u << 20);
+  map.WriteRaw("E: removable " + image.path + "\n");
+  const auto run = Wipe({"e", "--passes", std::to_string(passes), "--no-format", "--yes"});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.output.find("Format Progress"), std::string::npos);
+  const std::string after = ReadAll(image.path);
+  ASSERT_EQ(after.size(), 2u << 20);
+  if (passes == 3) {
+    for (size_t i = 0; i < after.size(); i += 2) {
+      ASSERT_EQ(static_cast<uint8_t>(after[i + 1]), static_cast<uint8_t>(after[i] ^ 0xFF)) << "offset " << i;
+    }
+  } else {
+    const uint8_t last = passes % 2 == 1 ? 0x00 : 0xFF;
+    EXPECT_EQ(fixtures::FirstByteNotEqual(image.path, 0, after.size(), last), -1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, WipeCliNoFormatTest, ::testing::Values(1, 3, 7, 12));
+
+TEST_F(WipeCliTest, RefusesTheSystemDriveAndBadArguments) {
+  DirtyImage image(dir, Kind::Fat, 1u << 20);
+  map.WriteRaw("E: removable " + image.path + "\n");
+  const std::string before = ReadAll(image.path);
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;
+  };
+  for (const Case& c : {Case{{"C:", "--yes"}, "Cannot Wipe System Drive"}, Case{{"c", "--yes"}, "Cannot Wipe System Drive"},
+                        Case{{"E:", "--passes", "2", "--yes"}, "--passes must be 1, 3, 7 or 12"},
+                        Case{{"E:", "--fs", "ext4", "--yes"}, "--fs must be fat or ntfs"},
+                        Case{{"--yes"}, "no drive given"}, Case{{"Q:", "--yes"}, "Unknown Error"}}) {
+    const auto run = Wipe(c.args);
+    EXPECT_EQ(run.exitCode, 2) << run.output;
+    EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+  }
+  EXPECT_EQ(ReadAll(image.path), before);
+}
+
+TEST_F(WipeCliTest, WithoutYesItAsksAndANoWritesNothing) {
+  DirtyImage image(dir, Kind::Fat, 1u << 20);
+  map.WriteRaw("E: removable " + image.path + "\n");
+  const std::string before = ReadAll(image.path);
+  // Standard input is empty: every question gets its Escape answer.
+  const auto run = Wipe({"E:"});
+  EXPECT_EQ(run.exitCode, 3) << run.output;
+  EXPECT_NE(run.output.find("Confirmation 1 of 2"), std::string::npos);
+  EXPECT_NE(run.output.find("All the data stored on this disk will be permanently erased"), std::string::npos);
+  EXPECT_EQ(ReadAll(image.path), before);
+}
+
+TEST_F(WipeCliTest, FormatThatFailsSixTimesEndsWithFormatError) {
+  // NTFS cannot be made on half a mebibyte: every attempt fails.
+  const std::string path = dir.File("small.img");
+  ASSERT_TRUE(WriteAll(path, RandomBytes(512 * 1024, 5)));
+  map.WriteRaw("E: fixed " + path + "\n");
+  const auto run = Wipe({"E:", "--fs", "ntfs", "--yes"});
+  EXPECT_EQ(run.exitCode, 2) << run.output;
+  EXPECT_NE(run.output.find("Format Error (error 20003): The formatting process did not complete successfully."),
+            std::string::npos)
+      << run.output;
+  EXPECT_EQ(fixtures::FirstByteNotEqual(path, 0, 512 * 1024, 0x00), -1);  // the pass itself was done
+}
+
+TEST_F(WipeCliTest, ReadOnlyLoopDeviceIsReportedWriteProtected) {
+  DirtyImage image(dir, Kind::Fat, 1u << 20);
+  const std::string before = ReadAll(image.path);
+  auto attach = fixtures::LoopDevice::AttachImage(image.path, true);
+  if (!attach.device && attach.unavailable) GTEST_SKIP() << attach.message;
+  ASSERT_TRUE(attach.device) << attach.message;
+  map.WriteRaw("E: removable " + attach.device->node() + "\n");
+  const auto run = Wipe({"E:", "--yes"});
+  EXPECT_EQ(run.exitCode, 2) << run.output;
+  EXPECT_NE(run.output.find("Write Protected (error 19)"), std::string::npos) << run.output;
+  EXPECT_EQ(ReadAll(image.path), before);
+}
+
+TEST_F(WipeCliTest, CtrlCDuringPassTwoCancelsLikeTheWindowsCancel) {
+  DirtyImage image(dir, Kind::Fat, 2u << 20);
+  map.WriteRaw("E: removable " + image.path + "\n");
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  const std::string cli = Cli();
+  std::vector<std::string> args{cli, "wipe", "E:", "--passes", "3", "--yes"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, cli.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+
+  std::string output;
+  bool interrupted = false;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = read(out[0], buffer, sizeof buffer);
+    if (got <= 0) break;
+    output.append(buffer, static_cast<size_t>(got));
+    if (!interrupted && output.find("Overwrite 2 of 3") != std::string::npos) {
+      kill(pid, SIGINT);
+      interrupted = true;
+    }
+  }
+  close(out[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(interrupted) << output;
+  ASSERT_TRUE(WIFEXITED(status)) << output;
+  EXPECT_EQ(WEXITSTATUS(status), 3) << output;
+  EXPECT_NE(output.find("Are you sure you want to cancel this operation?"), std::string::npos) << output;
+  EXPECT_EQ(output.find("Overwrite 3 of 3"), std::string::npos) << output;
+  EXPECT_EQ(output.find("Verification Progress"), std::string::npos) << output;
+  EXPECT_EQ(output.find("Format Progress"), std::string::npos) << output;
+}
+
+}  // namespace

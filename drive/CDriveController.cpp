@@ -462,7 +462,7 @@ bool CDriveController::GetVolumeLabel(char letter, char* buffer, uint32_t buffer
   if (!buffer || bufferSize == 0) return true;
   std::string label = "N/A";
   platform::VolumeInformation volume;
-  if (auto backend = platform::DriveTable::Load().OpenBackend(letter);
+  if (auto backend = platform::DriveTable::Load().OpenBackend(letter, true);
       backend && backend->GetVolumeInformation(volume)) {
     label = volume.label;
   }

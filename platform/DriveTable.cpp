@@ -208,9 +208,15 @@ DriveTable DriveTable::Load() {
   }
 
   // The machine's other volumes take the letters left: floppies A: and B:,
-  // the rest D: onwards.
+  // the rest D: onwards. A volume the map already names keeps only the
+  // map's letter.
+  std::set<dev_t> mappedDevices;
+  for (const auto& e : entries) {
+    if (e.mapped) mappedDevices.insert(DeviceOfPath(e.path));
+  }
   for (const auto& v : volumes) {
     if (root != 0 && v.device == root) continue;
+    if (mappedDevices.count(v.device)) continue;
     const char first = v.floppy ? 'A' : 'D';
     const char last = v.floppy ? 'B' : 'Z';
     char letter = 0;

@@ -254,10 +254,10 @@ CDriveController::ReadOutcome CDriveController::ReadWithRetry(Transfer&& transfe
       return HoldsOnlyMarker(buffer, byteCount) ? ReadOutcome::NothingDelivered : ReadOutcome::Ok;
     }
     lastError_ = error;
-    // A sector past the end of the medium will not appear on a second try;
-    // skipping the pause keeps the size search from waiting on every probe
-    // beyond the end.
-    if (error == errc::kSectorNotFound) break;
+    // A sector past the end of the medium will not appear on a second try,
+    // nor will a closed drive open itself: skipping the pause keeps the size
+    // search from waiting on every probe beyond the end.
+    if (error == errc::kSectorNotFound || error == errc::kInvalidHandle) break;
     Pause();
   }
   return ReadOutcome::Failed;

@@ -147,6 +147,9 @@ class ReadAhead {
   // Copies [offset, offset + bytes) into `out` from a window, loading one if
   // none holds it. False when the windows cannot serve it.
   bool Serve(int fd, uint64_t offset, uint8_t* out, uint32_t bytes, uint64_t deviceSize, uint32_t align) {
+    // Past a window that could not be read the caller reads alone: a
+    // damaged sector is met once per run, not once more per window.
+    if (offset < noAheadBefore_) return false;
     if (!windows_[0].buf) {
       windows_[0].buf = AlignedBuffer(kWindow);
       windows_[1].buf = AlignedBuffer(kWindow);
@@ -154,6 +157,14 @@ class ReadAhead {
     }
     if (!Covers(windows_[current_], offset, bytes)) {
       Wait();
+      const Window& ahead = windows_[1 - current_];
+      if (ahead.failed) {
+        noAheadBefore_ = std::max(noAheadBefore_, ahead.start + ahead.len);
+        if (offset < noAheadBefore_) {
+          windows_[0].valid = windows_[1].valid = windows_[0].failed = windows_[1].failed = false;
+          return false;
+        }
+      }
       if (Covers(windows_[1 - current_], offset, bytes)) {
         current_ = 1 - current_;
       } else {
@@ -164,7 +175,11 @@ class ReadAhead {
         // straddles two of them.
         windowBytes_ = kWindow / bytes * bytes;
         const uint32_t len = Length(offset, deviceSize, align);
-        if (len < bytes || RawIo(fd, false, offset, w.buf.data(), len) != 0) return false;
+        if (len < bytes) return false;
+        if (RawIo(fd, false, offset, w.buf.data(), len) != 0) {
+          noAheadBefore_ = offset + len;
+          return false;
+        }
         w.start = offset;
         w.len = len;
         w.valid = true;
@@ -181,6 +196,7 @@ class ReadAhead {
       const uint32_t len = Length(nextStart, deviceSize, align);
       if (len > 0) {
         next.valid = false;
+        next.failed = false;
         next.start = nextStart;
         next.len = len;
         job_ = Job{fd, &next};
@@ -197,6 +213,13 @@ class ReadAhead {
   void Invalidate() {
     Wait();
     windows_[0].valid = windows_[1].valid = false;
+    windows_[0].failed = windows_[1].failed = false;
+  }
+  // The same, and read-ahead may start anywhere again (after a seek, a
+  // write, a flush).
+  void Reset() {
+    Invalidate();
+    noAheadBefore_ = 0;
   }
 
  private:
@@ -205,6 +228,7 @@ class ReadAhead {
     uint64_t start = 0;
     uint32_t len = 0;
     bool valid = false;
+    bool failed = false;  // the read-ahead of this window failed
   };
   struct Job {
     int fd = -1;
@@ -239,6 +263,7 @@ class ReadAhead {
       const bool ok = RawIo(job.fd, false, job.window->start, job.window->buf.data(), job.window->len) == 0;
       lock.lock();
       job.window->valid = ok;
+      job.window->failed = !ok;
       busy_ = false;
       idle_.notify_all();
     }
@@ -247,6 +272,7 @@ class ReadAhead {
   Window windows_[2];
   int current_ = 0;
   uint32_t windowBytes_ = kWindow;
+  uint64_t noAheadBefore_ = 0;
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable work_, idle_;
@@ -382,7 +408,7 @@ class LinuxBackend final : public SectorBackend {
 
  private:
   void Forget() {
-    readAhead_.Invalidate();
+    readAhead_.Reset();
     nextReadOffset_ = UINT64_MAX;
   }
 

@@ -176,6 +176,26 @@ TEST(LinuxBackend, SequentialRunsOfEverySizeReadWhatIsOnTheMedium) {
   EXPECT_EQ(fixtures::FirstByteNotEqual(image, 128 * 1024, 64 * 1024, 0xE7), -1);
 }
 
+TEST(LinuxBackend, ReadAheadThatFailsLeavesEachRunToSucceedOrFailOnItsOwn) {
+  fixtures::TempDir dir;
+  const std::string image = dir.File("disk.img");
+  ASSERT_TRUE(fixtures::MakeZeroImage(image, 4 << 20));
+  ASSERT_TRUE(fixtures::FillRandom(image, 0, 4 << 20, 5));
+  const std::string expected = fixtures::ReadBytes(image, 0, 1 << 20);
+  auto backend = platform::MakeLinuxBackend(image);
+  ASSERT_EQ(backend->Open(), 0u);
+  platform::AlignedBuffer buf(256 * 1024);
+  uint32_t done = 0;
+  ASSERT_EQ(backend->Read(buf.data(), buf.size(), done), 0u);
+  // The medium now ends inside the second run's read-ahead window and
+  // inside the third run.
+  ASSERT_EQ(::truncate(image.c_str(), 640 * 1024), 0);
+  ASSERT_EQ(backend->Read(buf.data(), buf.size(), done), 0u);
+  EXPECT_EQ(std::memcmp(buf.data(), expected.data() + 256 * 1024, buf.size()), 0);
+  EXPECT_EQ(backend->Read(buf.data(), buf.size(), done), errc::kSectorNotFound);
+  EXPECT_EQ(backend->Position(), 1024u);
+}
+
 TEST(LinuxBackend, MissingDeviceAndNonDeviceFailTheOpenWithACode) {
   fixtures::TempDir dir;
   EXPECT_EQ(platform::MakeLinuxBackend(dir.File("absent.img"))->Open(), errc::kNotReady);

@@ -86,3 +86,46 @@ void TImageButton::leaveEvent(QEvent* event) {
   update();
   QAbstractButton::leaveEvent(event);
 }
+
+TAnimate::TAnimate(QWidget* parent) : QLabel(parent) {
+  setAttribute(Qt::WA_TranslucentBackground);
+  setAlignment(Qt::AlignCenter);
+  movie_.setCacheMode(QMovie::CacheAll);  // so a loop can jump back
+  connect(&movie_, &QMovie::frameChanged, this, &TAnimate::FrameChanged);
+}
+
+QString TAnimate::ResourcePath(int number) {
+  return QStringLiteral(":/skin/anim%1.gif").arg(number);
+}
+
+void TAnimate::setResourceNumber(int number) {
+  movie_.stop();
+  number_ = number;
+  movie_.setFileName(ResourcePath(number));
+  setMovie(&movie_);
+  Seek(0);
+}
+
+void TAnimate::Play(int fromFrame, int toFrame) {
+  from_ = std::max(0, fromFrame);
+  to_ = toFrame < 0 ? movie_.frameCount() - 1 : std::min(toFrame, movie_.frameCount() - 1);
+  if (movie_.state() != QMovie::Running) movie_.start();
+  movie_.jumpToFrame(from_);
+}
+
+void TAnimate::Stop() {
+  movie_.setPaused(true);
+}
+
+void TAnimate::Seek(int frame) {
+  if (movie_.state() == QMovie::NotRunning) {
+    movie_.start();
+    movie_.setPaused(true);
+  }
+  movie_.jumpToFrame(frame);
+}
+
+void TAnimate::FrameChanged(int frame) {
+  if (movie_.state() != QMovie::Running || to_ < 0) return;
+  if (frame > to_ || frame < from_) movie_.jumpToFrame(from_);
+}

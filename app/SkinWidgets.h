@@ -1,6 +1,7 @@
 #pragma once
 #include <QAbstractButton>
 #include <QLabel>
+#include <QMovie>
 #include <QPixmap>
 #include <QWidget>
 
@@ -60,4 +61,31 @@ class TImageButton : public QAbstractButton {
   QString paths_[3];
   QPixmap pixmaps_[3];
   bool hot_ = false;
+};
+
+// An animation of the program's own, by its resource number: 129 (looking
+// for updates), 131 (wiping), 132 (verifying), each 70 x 70 pixels. Frames
+// are numbered from 0; Play repeats `from` to `to` until stopped.
+class TAnimate : public QLabel {
+  Q_OBJECT
+  Q_PROPERTY(int resourceNumber READ resourceNumber WRITE setResourceNumber)
+ public:
+  explicit TAnimate(QWidget* parent = nullptr);
+  int resourceNumber() const { return number_; }
+  void setResourceNumber(int number);
+  int FrameCount() const { return movie_.frameCount(); }
+  int CurrentFrame() const { return movie_.currentFrameNumber(); }
+  bool IsPlaying() const { return movie_.state() == QMovie::Running; }
+
+  void Play(int fromFrame, int toFrame);
+  void Stop();
+  // Shows frame `frame` without playing.
+  void Seek(int frame);
+  static QString ResourcePath(int number);
+
+ private:
+  void FrameChanged(int frame);
+  QMovie movie_;
+  int number_ = 0;
+  int from_ = 0, to_ = -1;
 };

@@ -308,7 +308,9 @@ void TSkinnedForm::showEvent(QShowEvent* event) {
     // Centred on the owner, a window without one on the screen.
     placed_ = true;
     QRect area;
-    if (QWidget* owner = parentWidget(); owner && owner->isVisible()) {
+    // A hidden owner (the main window while a feature window is up) still
+    // has its place on the screen.
+    if (QWidget* owner = parentWidget(); owner && owner->window()->testAttribute(Qt::WA_WState_Created)) {
       area = owner->window()->frameGeometry();
     } else if (QScreen* screen = QGuiApplication::primaryScreen()) {
       area = screen->availableGeometry();

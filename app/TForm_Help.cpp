@@ -19,6 +19,7 @@ TForm_Help::TForm_Help(QWidget* owner)
                                      platform::FromAnsi(settings.GetBuildStamp()));
   }
   ui_->Label_Website->setText(platform::FromAnsi(GetBrandingText(kBrandingSiteName)));
+  ui_->Label_Website->setStyleSheet(QStringLiteral("color: rgb(31, 79, 159);"));
   const std::string note = GetBrandingText(kBrandingHelpNote);
   const bool hasNote = !note.empty();
   if (hasNote) {

@@ -1,5 +1,9 @@
 // FormatThousands, the drive drop-down and FillDriveList over drive tables.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <map>
 
 #include "app/DriveList.h"
@@ -147,6 +151,58 @@ TEST_F(DriveListTest, AFloppyBWithoutADiskIsRemovableMediaAndAnEmptyTableListsNo
   FillDriveList(empty, 'a');
   EXPECT_EQ(empty.count(), 0);
   EXPECT_EQ(empty.Drive(), 'a');
+}
+
+// The program's own source: the user's drive map read by the drive table,
+// labels probed on real images made by mkfs.fat.
+TEST(SystemDriveListTest, MappedImagesAreNamedByTheirLabelsAndTypes) {
+  guitest::App();
+  const QString mkfs = QStandardPaths::findExecutable("mkfs.fat", {"/usr/sbin", "/sbin", "/usr/bin"});
+  ASSERT_FALSE(mkfs.isEmpty()) << "mkfs.fat (dosfstools) is needed";
+  const QString dir = QString::fromStdString(platform::DataDir()) + "/drive-list";
+  ASSERT_TRUE(QDir().mkpath(dir));
+  auto makeImage = [&](const QString& name, const QStringList& label) {
+    QProcess p;
+    // -C creates the file; 1440 KiB is a floppy's size.
+    p.start(mkfs, QStringList{"-C"} + label + QStringList{dir + "/" + name, "1440"});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    // mkfs.fat(8): 0 is success.
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+  };
+  makeImage("labelled.img", {"-n", "NFXLABEL"});
+  makeImage("disc.img", {"-n", "DISC"});
+  QFile blank(dir + "/blank.img");  // no file system: the label cannot be read
+  ASSERT_TRUE(blank.open(QIODevice::WriteOnly));
+  ASSERT_TRUE(blank.resize(1474560));
+  blank.close();
+
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(platform::ConfigDir())));
+  QFile map(QString::fromStdString(platform::DriveMapPath()));
+  ASSERT_TRUE(map.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  map.write(QStringLiteral("# test drives\n"
+                           "A: removable %1/no-disk.img\n"
+                           "E: removable %1/labelled.img\n"
+                           "F: cdrom %1/disc.img\n"
+                           "G: fixed %1/blank.img\n")
+                .arg(dir)
+                .toUtf8());
+  map.close();
+
+  SetDriveListSource(SystemDriveListSource());
+  TDriveComboBox list;
+  FillDriveList(list, 'E');
+  std::vector<QString> items;
+  for (int i = 0; i < list.count(); ++i) items.push_back(list.itemText(i));
+  auto has = [&](const QString& text) { return std::find(items.begin(), items.end(), text) != items.end(); };
+  EXPECT_TRUE(has(QString::fromUtf8("A: 3½ Floppy")));
+  EXPECT_TRUE(has(QStringLiteral("E: NFXLABEL")));
+  EXPECT_TRUE(has(QStringLiteral("G: Local Disk")));
+  for (const QString& item : items) EXPECT_FALSE(item.startsWith("F:")) << "an optical drive is never listed";
+  EXPECT_EQ(list.currentText(), QStringLiteral("E: NFXLABEL"));
+  EXPECT_EQ(list.Drive(), 'e');
+  SetDriveListSource({});
+  map.remove();
+  QDir(dir).removeRecursively();
 }
 
 }  // namespace

@@ -88,8 +88,14 @@ LogStop DriveWipeThread::MakeLogStop() const {
   return stop;
 }
 
-void DriveWipeThread::Log(const std::string& text) { LogLine(*this, MakeLogStop(), text); }
-void DriveWipeThread::LogStamped(const std::string& label) { LogStampedLine(*this, MakeLogStop(), label); }
+// Once the run is stopping (the user answered No to the log question) the
+// record is not continued: another failing line would only ask again.
+void DriveWipeThread::Log(const std::string& text) {
+  if (!IsTerminateRequested()) LogLine(*this, MakeLogStop(), text);
+}
+void DriveWipeThread::LogStamped(const std::string& label) {
+  if (!IsTerminateRequested()) LogStampedLine(*this, MakeLogStop(), label);
+}
 
 void DriveWipeThread::PostEnd(uint32_t message, uintptr_t wParam, intptr_t lParam) {
   window_.Post(message, wParam, lParam);

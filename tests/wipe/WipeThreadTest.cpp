@@ -333,6 +333,33 @@ TEST_F(WipeThreadTest, ProgressIsSentOnlyWhenTheShownValueChanges) {
   EXPECT_EQ(pass.back().percent, 100.0f);
 }
 
+TEST_F(WipeThreadTest, FinalFormatFailingSixTimesPostsOnlyTheFailure) {
+  EnableLog();
+  formatter.outcomes = {false};
+  wipetest::ScriptedAnswers answers([](const auto&) { return ResultYes; });
+  auto thread = MakeThread(1);
+  ASSERT_TRUE(wipetest::RunToEnd(*thread));
+  EXPECT_EQ(formatter.requests.size(), 6u);
+  EXPECT_EQ(Ends(), "S S X20003 ");  // and no finished message after it
+  EXPECT_EQ(thread->GetErrorCode(), 20003);
+  EXPECT_TRUE(answers.Asked().empty());  // 20003 is reported, not asked about
+  EXPECT_EQ(LogText().find("Operation finished:"), std::string::npos);
+}
+
+TEST_F(WipeThreadTest, LogThatCannotBeWrittenAndNoStopsTheRunWithOneEndMessage) {
+  CSettings settings;
+  settings.SetLogEnabled(true);
+  settings.SetLogLocation(dir.File("no such folder"));
+  wipetest::ScriptedAnswers answers([](const auto&) { return ResultNo; });
+  auto thread = MakeThread(1);
+  ASSERT_TRUE(wipetest::RunToEnd(*thread));
+  ASSERT_EQ(answers.Asked().size(), 1u);
+  EXPECT_EQ(answers.Asked()[0].title, "Log File Error");
+  EXPECT_EQ(window.Count(WM_WIPE_FINISHED) + window.Count(WM_WIPE_FAILED), 1);
+  EXPECT_EQ(Ends().substr(0, 5), "F1,0 ");
+  EXPECT_TRUE(window.Progress(WP_OVERWRITE).empty());
+}
+
 TEST_F(WipeThreadTest, LabelIsCutToElevenDefaultsToCleanedAndMayBeEmpty) {
   struct Case {
     const char* given;

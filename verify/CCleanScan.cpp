@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "verify/LeBytes.h"
 #include "verify/VerifyMessages.h"
@@ -37,6 +40,77 @@ bool NameExpected(uint32_t record, const AttributeView& attr) {
   return false;
 }
 
+// Reads the next run of sectors while the scan judges the last one, so the
+// medium never waits for the judging. The controller is used by one thread at
+// a time: the scan touches it only when no read is in flight.
+class ReadAhead {
+ public:
+  explicit ReadAhead(CDriveController& drive) : drive_(drive), worker_([this] { Loop(); }) {}
+  ~ReadAhead() {
+    if (busy_) (void)Wait();
+    {
+      std::lock_guard lock(mutex_);
+      quit_ = true;
+    }
+    wake_.notify_all();
+    worker_.join();
+  }
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  void Start(uint8_t* buffer, uint64_t first, uint32_t count) {
+    {
+      std::lock_guard lock(mutex_);
+      buffer_ = buffer;
+      first_ = first;
+      count_ = count;
+      requested_ = true;
+      done_ = false;
+    }
+    busy_ = true;
+    wake_.notify_all();
+  }
+  [[nodiscard]] bool Wait() {
+    std::unique_lock lock(mutex_);
+    doneWake_.wait(lock, [this] { return done_; });
+    busy_ = false;
+    return ok_;
+  }
+  bool Busy() const { return busy_; }
+
+ private:
+  void Loop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return quit_ || requested_; });
+      if (quit_) return;
+      requested_ = false;
+      uint8_t* buffer = buffer_;
+      const uint64_t first = first_;
+      const uint32_t count = count_;
+      lock.unlock();
+      const bool ok = drive_.ReadSectorsAt(buffer, first, static_cast<uint16_t>(count));
+      lock.lock();
+      ok_ = ok;
+      done_ = true;
+      doneWake_.notify_all();
+    }
+  }
+
+  CDriveController& drive_;
+  std::mutex mutex_;
+  std::condition_variable wake_, doneWake_;
+  uint8_t* buffer_ = nullptr;
+  uint64_t first_ = 0;
+  uint32_t count_ = 0;
+  bool requested_ = false;
+  bool done_ = false;
+  bool ok_ = false;
+  bool quit_ = false;
+  bool busy_ = false;
+  std::thread worker_;
+};
+
 }  // namespace
 
 CCleanScan::CCleanScan(CDriveController& drive, platform::MessageTarget* window,
@@ -45,11 +119,12 @@ CCleanScan::CCleanScan(CDriveController& drive, platform::MessageTarget* window,
       window_(window),
       terminated_(std::move(terminated)),
       quick_(quick),
-      buffer_(size_t{kReadSectors} * platform::kSectorBytes) {}
+      buffer_(size_t{kReadSectors} * platform::kSectorBytes),
+      spare_(size_t{kReadSectors} * platform::kSectorBytes) {}
 
 bool CCleanScan::CreateDirtySet(uint64_t unitCount, bool unitsAreSectors) {
   auto set = std::make_unique<CDirtyBitmap>(unitCount, unitsAreSectors);
-  if (!set->IsAllocated() || !buffer_) return false;
+  if (!set->IsAllocated() || !buffer_ || !spare_) return false;
   dirty_ = std::move(set);
   unitsAreSectors_.store(unitsAreSectors);
   hasDirtySet_.store(true);
@@ -136,14 +211,13 @@ bool CCleanScan::FindSectorReference(uint64_t first, uint64_t last) {
 }
 
 template <typename Judge>
-void CCleanScan::ReadAndJudge(uint64_t first, uint32_t count, Judge&& judge) {
-  uint8_t* buf = buffer_.data();
+void CCleanScan::JudgeRead(uint8_t* buf, uint64_t first, uint32_t count, bool readOk, Judge&& judge) {
   auto judgeAll = [&](uint64_t at, uint32_t n) {
     for (uint32_t i = 0; i < n; ++i) {
       judge(at + i, std::span<uint8_t>(buf + size_t{i} * platform::kSectorBytes, platform::kSectorBytes));
     }
   };
-  if (drive_.ReadSectorsAt(buf, first, static_cast<uint16_t>(count))) {
+  if (readOk) {
     judgeAll(first, count);
     return;
   }
@@ -161,6 +235,45 @@ void CCleanScan::ReadAndJudge(uint64_t first, uint32_t count, Judge&& judge) {
   }
 }
 
+template <typename Judge>
+void CCleanScan::ReadAndJudge(uint64_t first, uint32_t count, Judge&& judge) {
+  const bool ok = drive_.ReadSectorsAt(buffer_.data(), first, static_cast<uint16_t>(count));
+  JudgeRead(buffer_.data(), first, count, ok, judge);
+}
+
+template <typename Judge>
+bool CCleanScan::ScanSectors(uint64_t from, uint64_t last, uint64_t progressWhole, Judge&& judge) {
+  if (quick_) {
+    for (uint64_t c = from; c <= last;) {
+      ReadAndJudge(c, 1, judge);
+      if (StopRequested()) return false;
+      c += kQuickStride;
+      PostProgress(c, progressWhole, 100.0f);
+    }
+    return true;
+  }
+  ReadAhead ahead(drive_);
+  uint8_t* buffers[2] = {buffer_.data(), spare_.data()};
+  auto countAt = [&](uint64_t c) { return static_cast<uint32_t>(std::min<uint64_t>(kReadSectors, last - c + 1)); };
+  int current = 0;
+  if (from <= last) ahead.Start(buffers[0], from, countAt(from));
+  for (uint64_t c = from; c <= last;) {
+    const uint32_t count = countAt(c);
+    const bool ok = ahead.Wait();
+    const uint64_t next = c + kReadSectors;
+    // A failed run is read again piece by piece before anything else is
+    // asked of the controller; a good one is judged while the next is read.
+    if (!ok) JudgeRead(buffers[current], c, count, false, judge);
+    if (next <= last) ahead.Start(buffers[current ^ 1], next, countAt(next));
+    if (ok) JudgeRead(buffers[current], c, count, true, judge);
+    if (StopRequested()) return false;
+    c = next;
+    current ^= 1;
+    PostProgress(c, progressWhole, 100.0f);
+  }
+  return true;
+}
+
 void CCleanScan::JudgeRawSector(uint64_t sector, std::span<uint8_t> bytes) {
   // Raw volumes have no leading-zero allowance and no clean sample: every
   // byte must follow the reference.
@@ -174,15 +287,7 @@ void CCleanScan::ScanRaw() {
   const uint64_t n = drive_.GetLastSector();
   Post(VN_TOTAL_SECTORS, static_cast<intptr_t>(n));
   if (!FindSectorReference(0, n)) return;
-  uint64_t position = 0;
-  const uint32_t stride = quick_ ? kQuickStride : kReadSectors;
-  while (position <= n) {
-    const uint32_t count = quick_ ? 1 : static_cast<uint32_t>(std::min<uint64_t>(kReadSectors, n - position + 1));
-    ReadAndJudge(position, count, [this](uint64_t s, std::span<uint8_t> b) { JudgeRawSector(s, b); });
-    if (StopRequested()) return;
-    position += stride;
-    PostProgress(position, n, 100.0f);
-  }
+  ScanSectors(0, n, n, [this](uint64_t s, std::span<uint8_t> b) { JudgeRawSector(s, b); });
 }
 
 void CCleanScan::JudgeFatSector(const FatRegions& fat, uint64_t s, std::span<uint8_t> bytes) {
@@ -233,15 +338,9 @@ void CCleanScan::ScanFat(uint8_t kind) {
   const uint64_t last = std::min<uint64_t>(static_cast<uint64_t>(fat.lastSector), drive_.GetLastSector());
   if (!FindSectorReference(fat.checkStart, last)) return;
 
-  uint64_t c = fat.firstFat;
-  const uint32_t stride = quick_ ? kQuickStride : kReadSectors;
-  while (c <= last) {
-    const uint32_t count = quick_ ? 1 : static_cast<uint32_t>(std::min<uint64_t>(kReadSectors, last - c + 1));
-    ReadAndJudge(c, count, [&](uint64_t s, std::span<uint8_t> b) { JudgeFatSector(fat, s, b); });
-    if (StopRequested()) return;
-    c += stride;
-    PostProgress(c, static_cast<uint64_t>(fat.lastSector), 100.0f);
-  }
+  if (last < fat.firstFat) return;
+  ScanSectors(fat.firstFat, last, static_cast<uint64_t>(fat.lastSector),
+              [&](uint64_t s, std::span<uint8_t> b) { JudgeFatSector(fat, s, b); });
 }
 
 void CCleanScan::ScanNtfs(const NtfsBoot& boot) {

@@ -98,6 +98,14 @@ class CCleanScan {
   // sector of a successful read; unreadable pieces go to RecordReadErrors.
   template <typename Judge>
   void ReadAndJudge(uint64_t first, uint32_t count, Judge&& judge);
+  // Judges a run already read into `buf` (readOk), or reads it again piece
+  // by piece when its read failed.
+  template <typename Judge>
+  void JudgeRead(uint8_t* buf, uint64_t first, uint32_t count, bool readOk, Judge&& judge);
+  // Sectors from..last, full (read ahead in long runs) or quick (one in
+  // every kQuickStride); false when stopped by a terminate request.
+  template <typename Judge>
+  bool ScanSectors(uint64_t from, uint64_t last, uint64_t progressWhole, Judge&& judge);
 
   void JudgeRawSector(uint64_t sector, std::span<uint8_t> bytes);
   void JudgeFatSector(const FatRegions& fat, uint64_t sector, std::span<uint8_t> bytes);
@@ -125,6 +133,7 @@ class CCleanScan {
   int64_t lastProgress_ = INT64_MIN;
 
   platform::AlignedBuffer buffer_;
+  platform::AlignedBuffer spare_;  // the second buffer of the read-ahead
 
   // NTFS state.
   NtfsBoot ntfsBoot_;

@@ -241,8 +241,9 @@ void CCleanScan::ReadAndJudge(uint64_t first, uint32_t count, Judge&& judge) {
   JudgeRead(buffer_.data(), first, count, ok, judge);
 }
 
-template <typename Judge>
-bool CCleanScan::ScanSectors(uint64_t from, uint64_t last, uint64_t progressWhole, Judge&& judge) {
+template <typename Judge, typename Bulk>
+bool CCleanScan::ScanSectors(uint64_t from, uint64_t last, uint64_t progressWhole, Judge&& judge,
+                             Bulk&& wholeRunClean) {
   if (quick_) {
     for (uint64_t c = from; c <= last;) {
       ReadAndJudge(c, 1, judge);
@@ -265,7 +266,9 @@ bool CCleanScan::ScanSectors(uint64_t from, uint64_t last, uint64_t progressWhol
     // asked of the controller; a good one is judged while the next is read.
     if (!ok) JudgeRead(buffers[current], c, count, false, judge);
     if (next <= last) ahead.Start(buffers[current ^ 1], next, countAt(next));
-    if (ok) JudgeRead(buffers[current], c, count, true, judge);
+    if (ok && !wholeRunClean(c, std::span<const uint8_t>(buffers[current], size_t{count} * platform::kSectorBytes))) {
+      JudgeRead(buffers[current], c, count, true, judge);
+    }
     if (StopRequested()) return false;
     c = next;
     current ^= 1;
@@ -287,7 +290,11 @@ void CCleanScan::ScanRaw() {
   const uint64_t n = drive_.GetLastSector();
   Post(VN_TOTAL_SECTORS, static_cast<intptr_t>(n));
   if (!FindSectorReference(0, n)) return;
-  ScanSectors(0, n, n, [this](uint64_t s, std::span<uint8_t> b) { JudgeRawSector(s, b); });
+  ScanSectors(
+      0, n, n, [this](uint64_t s, std::span<uint8_t> b) { JudgeRawSector(s, b); },
+      [this](uint64_t, std::span<const uint8_t> run) {
+        return pattern_.pairMode ? AllComplementaryPairs(run) : AllBytesEqual(run, pattern_.referenceByte);
+      });
 }
 
 void CCleanScan::JudgeFatSector(const FatRegions& fat, uint64_t s, std::span<uint8_t> bytes) {
@@ -339,8 +346,17 @@ void CCleanScan::ScanFat(uint8_t kind) {
   if (!FindSectorReference(fat.checkStart, last)) return;
 
   if (last < fat.firstFat) return;
-  ScanSectors(fat.firstFat, last, static_cast<uint64_t>(fat.lastSector),
-              [&](uint64_t s, std::span<uint8_t> b) { JudgeFatSector(fat, s, b); });
+  ScanSectors(
+      fat.firstFat, last, static_cast<uint64_t>(fat.lastSector),
+      [&](uint64_t s, std::span<uint8_t> b) { JudgeFatSector(fat, s, b); },
+      [&](uint64_t first, std::span<const uint8_t> run) {
+        // Clearing the reserved FAT entries only adds zeros, so a run that is
+        // all reference byte or all zeros stays clean sector by sector.
+        const uint64_t end = first + run.size() / platform::kSectorBytes - 1;
+        if (!pattern_.pairMode) return AllBytesEqual(run, pattern_.referenceByte) || AllBytesEqual(run, 0);
+        if (first >= fat.checkStart && static_cast<int64_t>(end) <= fat.lastSector) return AllComplementaryPairs(run);
+        return end < fat.checkStart && AllBytesEqual(run, 0);
+      });
 }
 
 void CCleanScan::ScanNtfs(const NtfsBoot& boot) {

@@ -104,8 +104,10 @@ class CCleanScan {
   void JudgeRead(uint8_t* buf, uint64_t first, uint32_t count, bool readOk, Judge&& judge);
   // Sectors from..last, full (read ahead in long runs) or quick (one in
   // every kQuickStride); false when stopped by a terminate request.
-  template <typename Judge>
-  bool ScanSectors(uint64_t from, uint64_t last, uint64_t progressWhole, Judge&& judge);
+  // `wholeRunClean(first, bytes)` may declare a whole run clean at once (a
+  // run of nothing but wipe residue), sparing the sector-by-sector judging.
+  template <typename Judge, typename Bulk>
+  bool ScanSectors(uint64_t from, uint64_t last, uint64_t progressWhole, Judge&& judge, Bulk&& wholeRunClean);
 
   void JudgeRawSector(uint64_t sector, std::span<uint8_t> bytes);
   void JudgeFatSector(const FatRegions& fat, uint64_t sector, std::span<uint8_t> bytes);

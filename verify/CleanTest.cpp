@@ -80,6 +80,39 @@ size_t FirstByteNotEqual(std::span<const uint8_t> block, uint8_t value, size_t s
   return n;
 }
 
+bool AllBytesEqual(std::span<const uint8_t> bytes, uint8_t value) {
+  const uint64_t pattern = 0x0101010101010101ull * value;
+  size_t i = 0;
+  while (i + 4096 <= bytes.size()) {
+    uint64_t acc = 0;
+    for (size_t j = 0; j < 4096; j += 8) {
+      uint64_t w;
+      std::memcpy(&w, bytes.data() + i + j, sizeof w);
+      acc |= w ^ pattern;
+    }
+    if (acc != 0) return false;
+    i += 4096;
+  }
+  return FirstByteNotEqual(bytes, value, i) >= bytes.size();
+}
+
+bool AllComplementaryPairs(std::span<const uint8_t> bytes) {
+  size_t i = 0;
+  if constexpr (kLittleEndian) {
+    while (i + 4096 <= bytes.size()) {
+      uint64_t acc = 0;
+      for (size_t j = 0; j < 4096; j += 8) {
+        uint64_t w;
+        std::memcpy(&w, bytes.data() + i + j, sizeof w);
+        acc |= ((w ^ (w >> 8)) & kLowBytes) ^ kLowBytes;
+      }
+      if (acc != 0) return false;
+      i += 4096;
+    }
+  }
+  return FirstNonComplementaryPair(bytes, i) >= bytes.size();
+}
+
 bool IsCleanBlock(std::span<const uint8_t> block, bool pairMode, uint8_t referenceByte,
                   const CCleanSample* sample) {
   size_t i = 0;

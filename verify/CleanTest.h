@@ -47,6 +47,12 @@ size_t FirstNonComplementaryPair(std::span<const uint8_t> block, size_t start = 
 // Index of the first byte from `start` that differs from `value`, or size.
 size_t FirstByteNotEqual(std::span<const uint8_t> block, uint8_t value, size_t start = 0);
 
+// Whole-run checks for the scans' fast path: every byte is `value`; every
+// pair from offset 0 is a byte and its complement. Written without an early
+// exit inside each 4 KiB so the compiler can vectorise them.
+bool AllBytesEqual(std::span<const uint8_t> bytes, uint8_t value);
+bool AllComplementaryPairs(std::span<const uint8_t> bytes);
+
 // The clean test of FAT and NTFS blocks: a block starting with two zero
 // bytes has its leading zeros skipped (an all-zero block is clean in either
 // mode); what remains must be complementary pairs (pair mode) or all the

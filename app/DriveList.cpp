@@ -114,16 +114,17 @@ void FillDriveList(TDriveComboBox& list, char letter) {
 
 std::string FormatThousands(uint32_t value) {
   if (value == 0) return "0";
-  char groups[32] = {};
-  std::snprintf(groups, sizeof groups, "%03u", value % 1000);
-  for (value /= 1000; value != 0; value /= 1000) {
-    char joined[32];
-    std::snprintf(joined, sizeof joined, "%03u,%s", value % 1000, groups);
-    std::snprintf(groups, sizeof groups, "%s", joined);
-  }
-  const char* text = groups;
-  while (*text == '0') ++text;
-  return text;
+  // Every group with three digits, the lowest first put in place, each
+  // higher one in front with a comma; then the leading zeros go.
+  auto group = [](uint32_t g) {
+    char digits[4];
+    std::snprintf(digits, sizeof digits, "%03u", static_cast<unsigned>(g % 1000));
+    return std::string(digits);
+  };
+  std::string text = group(value);
+  for (value /= 1000; value != 0; value /= 1000) text = group(value) + "," + text;
+  const size_t first = text.find_first_not_of('0');
+  return text.substr(first);
 }
 
 std::string FormatThousands(int32_t value) { return FormatThousands(static_cast<uint32_t>(value)); }

@@ -11,7 +11,6 @@ TForm_PleaseWait::TForm_PleaseWait(QWidget* owner)
   frame.title = QStringLiteral("Initializing Drive");
   frame.titleLeft = 33;
   SetupFrame(frame);
-  AddDragSource(ui_->ImageInfo);
   ui_->ImageInfo->raise();
 }
 

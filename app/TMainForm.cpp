@@ -66,6 +66,9 @@ TMainForm::TMainForm() : TSkinnedForm(nullptr), ui_(std::make_unique<Ui::TMainFo
   ui_->KTransToolsButton->setEnabled(HasFeatureWindow(Feature::Tools));
   ui_->Label_Tools->setEnabled(HasFeatureWindow(Feature::Tools));
   ui_->Button_WipeMedia->setDefault(true);
+  // Enter belongs to "Wipe Media"; it must not fall to Exit because Exit
+  // happens to hold the focus while the wipe button is disabled.
+  ui_->Button_Close->setAutoDefault(false);
 }
 
 TMainForm::~TMainForm() = default;

@@ -5,6 +5,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
+#include <QPainter>
 #include <QTimer>
 #include <cstdio>
 
@@ -26,7 +27,18 @@ int g_failures = 0;
 void Save(QWidget& w, const QString& name) {
   w.show();
   QApplication::processEvents();
-  const QPixmap shot = w.grab();
+  QPixmap shot = w.grab();
+  if (!w.mask().isEmpty()) {
+    // As the window system shows it: outside the rounded outline is not
+    // part of the window (the offscreen platform itself ignores masks).
+    QPixmap shaped(shot.size());
+    shaped.fill(Qt::transparent);
+    QPainter p(&shaped);
+    p.setClipRegion(w.mask());
+    p.drawPixmap(0, 0, shot);
+    p.end();
+    shot = shaped;
+  }
   const QString path = g_out + "/" + name + ".png";
   if (!shot.save(path)) {
     std::fprintf(stderr, "nfx_screenshots: cannot write %s\n", qPrintable(path));

@@ -75,6 +75,51 @@ TEST(VerifyCli, FileDataIsDirtyAndListed) {
   EXPECT_EQ(fixtures::ReadBytes(image, from * 512, 64 * 1024), std::string(64 * 1024, 'n'));
 }
 
+// The promise end to end: an image full of old data, wiped at each level by
+// nullifex-cli wipe (which formats it afterwards), is reported 100% clean by
+// nullifex-cli verify, full and quick.
+struct WipeCase {
+  const char* name;
+  uint64_t size;
+  const char* type;  // drive type in the map: removable drives below 512 MiB get FAT12/16
+  const char* fs;    // --fs
+  const char* expected;
+};
+
+class WipedByTheCli : public testing::TestWithParam<std::tuple<WipeCase, int>> {};
+
+TEST_P(WipedByTheCli, VerifiesClean) {
+  const auto [c, passes] = GetParam();
+  fixtures::TempDir dir;
+  const std::string image = dir.File("disk.img");
+  ASSERT_TRUE(fixtures::WriteFile(image, std::string()));
+  ASSERT_TRUE(fixtures::FillRandom(image, 0, c.size, 99));
+  fixtures::DriveMap map({{'E', c.type, image}});
+  const auto wiped = fixtures::RunTool({Cli(), "wipe", "E:", "--passes", std::to_string(passes), "--fs", c.fs, "--yes"});
+  ASSERT_EQ(wiped.exitCode, 0) << wiped.output;
+  for (const char* mode : {"", "--quick"}) {
+    std::vector<std::string> args{"E:"};
+    if (*mode) args.push_back(mode);
+    const auto r = Verify(args);
+    EXPECT_EQ(r.exitCode, 0) << mode << "\n" << r.output;
+    EXPECT_NE(r.output.find(std::string("Drive Type:     ") + c.expected), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Dirty Sectors:  0\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Drive Errors:   0\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Report:         100% clean"), std::string::npos) << r.output;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryTypeAndLevel, WipedByTheCli,
+    testing::Combine(testing::Values(WipeCase{"FAT12", 1474560, "removable", "fat", "FAT12"},
+                                     WipeCase{"FAT16", 20ull << 20, "removable", "fat", "FAT16"},
+                                     WipeCase{"FAT32", 40ull << 20, "fixed", "fat", "FAT32"},
+                                     WipeCase{"NTFS", 12ull << 20, "fixed", "ntfs", "NTFS"}),
+                     testing::Values(1, 3, 7, 12)),
+    [](const testing::TestParamInfo<std::tuple<WipeCase, int>>& i) {
+      return std::string(std::get<0>(i.param).name) + "_passes" + std::to_string(std::get<1>(i.param));
+    });
+
 TEST(VerifyCli, ADriveThatCannotBeOpenedIsNotVerified) {
   fixtures::TempDir dir;
   fixtures::DriveMap map({{'E', "removable", dir.File("missing.img")}});

@@ -110,7 +110,9 @@ void DriveWipeThread::SleepMs(int ms) { std::this_thread::sleep_for(std::chrono:
 
 void DriveWipeThread::ReportError(uint32_t code) {
   errorCode_ = static_cast<int32_t>(code);
-  if (code != 0 && code != errc::kWriteProtect && code != WIPE_ERR_FORMAT_FAILED) {
+  // A run that is already stopping cannot go on whatever the answer, so the
+  // same failure, reported again on the way out, is not asked about twice.
+  if (code != 0 && code != errc::kWriteProtect && code != WIPE_ERR_FORMAT_FAILED && !IsTerminateRequested()) {
     goOnAfterError_ = AskErrorQuestion(code) == ResultYes;
   }
   if (!goOnAfterError_ && !IsTerminateRequested()) {

@@ -2,17 +2,12 @@
 // in a private drive map.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "tests/fixtures/Fixtures.h"
 #include "viewer/SectorDump.h"
 
 namespace {
 
-std::string Cli() {
-  const char* bin = std::getenv("NFX_BINARY_DIR");
-  return std::string(bin ? bin : ".") + "/cli/nullifex-cli";
-}
+std::string Cli() { return NFX_CLI_PATH; }
 
 fixtures::ToolResult RunCli(std::vector<std::string> args) {
   args.insert(args.begin(), Cli());

@@ -11,6 +11,7 @@ out="build/$preset/screenshots"
 home="$(mktemp -d)"
 trap 'rm -rf "$home"' EXIT
 mkdir -p "$out" "$home/config" "$home/runtime"
+chmod 700 "$home/runtime"
 XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$home/runtime" QT_QPA_PLATFORM=offscreen \
   "build/$preset/app/nfx_screenshots" "$out" 2> >(grep -v -e 'does not support' >&2)
 echo "Screenshots in $out"

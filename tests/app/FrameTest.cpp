@@ -133,6 +133,56 @@ TEST_F(FrameTest, FramePartsAndRoundedOutline) {
   }
 }
 
+TEST_F(FrameTest, EachResizeModeMovesItsEdges) {
+  struct Case {
+    int mode;
+    QRect expected;  // from (100, 100, 200, 150) after a move of (+10, +20)
+  };
+  const Case cases[] = {
+      {rmTopLeft, QRect(QPoint(110, 120), QPoint(299, 249))},
+      {rmTopRight, QRect(QPoint(100, 120), QPoint(309, 249))},
+      {rmBottomLeft, QRect(QPoint(110, 100), QPoint(299, 269))},
+      {rmBottomRight, QRect(QPoint(100, 100), QPoint(309, 269))},
+      {rmTop, QRect(QPoint(100, 120), QPoint(299, 249))},
+      {rmBottom, QRect(QPoint(100, 100), QPoint(299, 269))},
+      {rmLeft, QRect(QPoint(110, 100), QPoint(299, 249))},
+      {rmRight, QRect(QPoint(100, 100), QPoint(309, 249))},
+      {rmMove, QRect(110, 120, 200, 150)},
+      {4, QRect(110, 120, 200, 150)},
+      {-3, QRect(110, 120, 200, 150)},
+  };
+  for (const Case& c : cases) {
+    QWidget window(nullptr, Qt::FramelessWindowHint);
+    window.setGeometry(100, 100, 200, 150);
+    window.show();
+    XA_ResizeRect band(&window, -1, -1);
+    band.BeginTrack(static_cast<int8_t>(c.mode), 5, 5);
+    band.TrackTo(10, 15);
+    band.TrackTo(15, 25);
+    EXPECT_EQ(window.geometry(), QRect(100, 100, 200, 150)) << "mode " << c.mode;
+    band.EndTrack();
+    EXPECT_EQ(window.geometry(), c.expected) << "mode " << c.mode;
+    EXPECT_FALSE(band.IsTracking());
+  }
+
+  // A minimum size raises a smaller band; a disabled band does nothing.
+  QWidget window(nullptr, Qt::FramelessWindowHint);
+  window.setGeometry(100, 100, 200, 150);
+  window.show();
+  XA_ResizeRect limited(&window, 180, 140);
+  limited.BeginTrack(rmBottomRight, 0, 0);
+  limited.TrackTo(-50, -50);
+  limited.EndTrack();
+  EXPECT_EQ(window.geometry(), QRect(100, 100, 180, 140));
+  XA_ResizeRect off(&window, -1, -1);
+  off.SetEnabled(false);
+  off.BeginTrack(rmMove, 0, 0);
+  EXPECT_FALSE(off.IsTracking());
+  off.TrackTo(40, 40);
+  off.EndTrack();
+  EXPECT_EQ(window.geometry(), QRect(100, 100, 180, 140));
+}
+
 TEST_F(FrameTest, AModalWindowClosedWithItsCloseImageButtonReturnsCancel) {
   guitest::ModalWatcher watcher([](QWidget* window) {
     QTimer::singleShot(0, window, [window] {

@@ -540,33 +540,57 @@ bool CCleanScan::ScanNtfsClusters() {
   // Clusters are read in long sequential requests; each request covers whole
   // groups (one cluster, or ten in quick mode).
   const uint64_t perRead = std::max<uint64_t>(step, buffer_.size() / clusterBytes / step * step);
-  platform::AlignedBuffer window(static_cast<size_t>(perRead * clusterBytes));
-  if (!window) return false;
-  uint8_t* buf = window.data();
-  uint64_t windowStart = 0, windowEnd = 0;  // clusters held in the buffer
-
+  platform::AlignedBuffer windows[2] = {platform::AlignedBuffer(static_cast<size_t>(perRead * clusterBytes)),
+                                         platform::AlignedBuffer(static_cast<size_t>(perRead * clusterBytes))};
+  if (!windows[0] || !windows[1]) return false;
+  uint8_t* buf = windows[0].data();
+  uint64_t windowStart = 0, windowEnd = 0;  // clusters held in `buf`
+  int current = 1;
+  ReadAhead ahead(drive_);
+  uint64_t aheadStart = 0;
+  bool aheadPending = false;
+  // Never past the volume: a quick group at the end would otherwise read
+  // clusters that do not exist and count their sectors as errors.
+  auto countFrom = [&](uint64_t k) { return std::min(perRead, limit - k); };
+  auto launch = [&](uint64_t k, int which) {
+    if (k >= limit || k * spc > lastReadable) return;
+    ahead.Start(windows[which].data(), k * spc, static_cast<uint32_t>(countFrom(k) * spc));
+    aheadStart = k;
+    aheadPending = true;
+  };
+  // The next window: the one read ahead (windows follow each other, so it
+  // starts at k), or, when that read failed, the same clusters read again
+  // group by group so each failure names its own sectors; a failed group is
+  // judged as the controller left it.
   auto fill = [&](uint64_t k) {
-    // Never past the volume: a quick group at the end would otherwise read
-    // clusters that do not exist and count their sectors as errors.
-    const uint64_t count = std::min(perRead, limit - k);
+    bool ok = false;
+    current ^= 1;
+    if (aheadPending && aheadStart == k) {
+      ok = ahead.Wait();
+      aheadPending = false;
+    } else {
+      if (aheadPending) {
+        (void)ahead.Wait();
+        aheadPending = false;
+      }
+      ok = drive_.ReadSectorsAt(windows[current].data(), k * spc, static_cast<uint16_t>(countFrom(k) * spc));
+    }
+    buf = windows[current].data();
+    const uint64_t count = countFrom(k);
     windowStart = k;
     windowEnd = k + count;
-    if (drive_.SeekToSector(k * spc)) {
-      uint32_t got = 0;
-      if (drive_.ReadSectors(buf, static_cast<uint32_t>(count * clusterBytes), got)) return;
-    }
-    // Read again group by group so each failure names its own sectors; a
-    // failed group is judged as the controller left it. Every group is
-    // addressed afresh, as a failed read does not move the position.
-    for (uint64_t g = 0; g < count; g += step) {
-      const uint64_t n = std::min(step, count - g);
-      uint32_t got = 0;
-      if (!drive_.SeekToSector((k + g) * spc) ||
-          !drive_.ReadSectors(buf + g * clusterBytes, static_cast<uint32_t>(n * clusterBytes), got)) {
-        RecordReadErrors();
+    if (!ok) {
+      for (uint64_t g = 0; g < count; g += step) {
+        const uint64_t n = std::min(step, count - g);
+        if (!drive_.ReadSectorsAt(buf + g * clusterBytes, (k + g) * spc, static_cast<uint16_t>(n * spc))) {
+          RecordReadErrors();
+        }
       }
     }
+    launch(windowEnd, current ^ 1);
   };
+  launch(0, 0);
+  current = 1;  // the first fill takes window 0
 
   for (uint64_t k = 0; k < limit; k += step) {
     if (StopRequested()) break;

@@ -1,6 +1,7 @@
 #include "app/SkinnedForm.h"
 
 #include <QApplication>
+#include <QWindow>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -213,6 +214,15 @@ void TSkinnedForm::ApplyRoundedRegion(int width, int height) {
 void TSkinnedForm::ImagePanelTitleBarMouseDown(QWidget*, Qt::MouseButton, Qt::MouseButtons shift,
                                                int x, int y) {
   dragging_ = shift.testFlag(Qt::LeftButton);
+  if (dragging_ && QGuiApplication::platformName() == QLatin1String("wayland") && windowHandle() &&
+      !resizeRect_->IsTracking()) {
+    // A Wayland client can neither place its own windows nor an outline on
+    // the screen; the compositor moves the window instead, for this press.
+    if (windowHandle()->startSystemMove()) {
+      dragging_ = false;
+      return;
+    }
+  }
   if (dragging_) resizeRect_->BeginTrack(rmMove, x, y);
 }
 

@@ -6,6 +6,8 @@
 
 #include <QLocalSocket>
 #include <cerrno>
+#include <cstdlib>
+#include <string>
 
 #include "platform/Paths.h"
 
@@ -19,12 +21,25 @@ SingleInstance::~SingleInstance() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-std::string SingleInstance::LockPath() const { return RuntimeDir() + "/" + name_ + ".lock"; }
-std::string SingleInstance::ServerPath() const { return RuntimeDir() + "/" + name_; }
+namespace {
+// The lock is per user. $XDG_RUNTIME_DIR is the user's own; without it the
+// folder is the shared /tmp, where the name alone would let one user's
+// instance (or a file it left) lock every other user out.
+std::string BasePath(const std::string& name) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && *runtime == '/') return RuntimeDir() + "/" + name;
+  return RuntimeDir() + "/" + name + "-" + std::to_string(::getuid());
+}
+}  // namespace
+
+std::string SingleInstance::LockPath() const { return BasePath(name_) + ".lock"; }
+std::string SingleInstance::ServerPath() const { return BasePath(name_); }
 
 SingleInstance::Outcome SingleInstance::Acquire() {
   if (fd_ >= 0) return Outcome::First;
-  const int fd = ::open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  // O_NOFOLLOW: in a shared folder the name might be a link planted by
+  // someone else; fail rather than create or lock what it points to.
+  const int fd = ::open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return Outcome::Failed;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int err = errno;

@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
+#include <unistd.h>
+
 #include <atomic>
 #include <thread>
 
@@ -211,6 +213,25 @@ TEST_F(PlatformQtTest, TheLockIsReleasedWithItsHolder) {
   EXPECT_TRUE(next.StartServer());
   platform::SingleInstance third("NFX_TEST_LOCK");
   EXPECT_EQ(third.Acquire(), platform::SingleInstance::Outcome::AlreadyRunning);
+}
+
+TEST_F(PlatformQtTest, WithoutARuntimeFolderTheLockIsStillPerUser) {
+  const std::string saved = std::getenv("XDG_RUNTIME_DIR");
+  unsetenv("XDG_RUNTIME_DIR");
+  platform::SingleInstance instance("NFX_TEST_FALLBACK");
+  const std::string uid = std::to_string(getuid());
+  EXPECT_EQ(instance.LockPath(), "/tmp/NFX_TEST_FALLBACK-" + uid + ".lock");
+  EXPECT_EQ(instance.ServerPath(), "/tmp/NFX_TEST_FALLBACK-" + uid);
+  setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+  EXPECT_EQ(instance.LockPath(), saved + "/NFX_TEST_FALLBACK.lock");
+
+  // A link planted at the lock's name is not followed.
+  platform::SingleInstance linked("NFX_TEST_LINK");
+  const std::string target = saved + "/planted-target";
+  ASSERT_EQ(symlink(target.c_str(), linked.LockPath().c_str()), 0);
+  EXPECT_EQ(linked.Acquire(), platform::SingleInstance::Outcome::Failed);
+  EXPECT_FALSE(std::filesystem::exists(target));
+  std::filesystem::remove(linked.LockPath());
 }
 
 }  // namespace

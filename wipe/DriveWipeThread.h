@@ -98,6 +98,7 @@ class DriveWipeThread : public platform::Thread {
   std::string DrivePath(const std::string& name) const;
   [[nodiscard]] bool WriteFillFile(const std::string& path, uint64_t size, const uint8_t* buffer, uint32_t writeLength);
   void SleepMs(int ms);
+  float PercentAfter(uint64_t runs) const;
 
   CDriveController controller_;
   platform::AlignedBuffer zeroBuffer_, onesBuffer_, randomBuffer_;
@@ -119,6 +120,7 @@ class DriveWipeThread : public platform::Thread {
   bool formatWhenFinished_ = true;
   float percent_ = 0;
   float step_ = 0;
+  double stepExact_ = 0;
   // Bytes moved by one controller call: several runs at once, so the medium
   // sees large transfers; failures are still found and counted run by run.
   uint32_t transferLength_ = 0;

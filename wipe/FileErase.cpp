@@ -200,7 +200,7 @@ bool DriveWipeThread::FillFilePasses(char letter, int32_t passCount, uint32_t ru
       std::snprintf(name, sizeof name, "%.8u.000", static_cast<unsigned>(i));
       const uint64_t size = fileSize + (i == count - 1 ? remainder : 0);
       lastFileError_ = 0;
-      if (!WriteFillFile(DrivePath(name), size, buffer, writeLength)) {
+      if (!WriteFillFile(root + "/" + name, size, buffer, writeLength)) {
         ReportError(lastFileError_);
         return false;
       }

@@ -41,6 +41,13 @@ size_t FirstDirtyPair(const uint8_t* data, size_t size) {
 
 }  // namespace
 
+// Each run adds the step to the percent. Counted from the runs done rather
+// than added up in a float, so that on a drive of terabytes, where one
+// step is far below a float's resolution near 50, the figure still moves.
+float DriveWipeThread::PercentAfter(uint64_t runs) const {
+  return static_cast<float>(stepExact_ * static_cast<double>(runs));
+}
+
 bool DriveWipeThread::MakePatternBuffers(int32_t passCount, uint32_t length) {
   FreePatternBuffers();
   zeroBuffer_ = platform::AlignedBuffer(length);
@@ -87,6 +94,7 @@ bool DriveWipeThread::OverwritePhase(int32_t passCount) {
   const uint32_t fullRun = 64 * controller_.GetClusterSize();
   runLength_ = volume < fullRun ? static_cast<uint32_t>(volume) : fullRun;
   step_ = volume ? static_cast<float>(99.0 * fullRun / static_cast<double>(volume)) : 0.0f;
+  stepExact_ = volume ? 99.0 * fullRun / static_cast<double>(volume) : 0.0;
   totalBytes_ = volume;
   if (runLength_ == 0) return false;
   // As many runs per transfer as fit in the target, but never so many that
@@ -171,6 +179,7 @@ bool DriveWipeThread::OverwritePass(const uint8_t* buffer, uint32_t runLength) {
     return false;
   };
 
+  uint64_t runsDone = 0;
   while (remainingBytes_ > 0) {
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(transferLength_, remainingBytes_));
     uint32_t written = 0;
@@ -185,7 +194,8 @@ bool DriveWipeThread::OverwritePass(const uint8_t* buffer, uint32_t runLength) {
       }
     }
     remainingBytes_ -= n;
-    percent_ += step_ * static_cast<float>(runs);
+    runsDone += runs;
+    percent_ = PercentAfter(runsDone);
     ReportProgress(WP_OVERWRITE, passIndex_ + 1, std::min(percent_, 99.99f));
     if (mediumGone || Terminated()) break;
   }
@@ -234,6 +244,7 @@ bool DriveWipeThread::VerifyPass(uint32_t runLength) {
     return true;
   };
 
+  uint64_t runsDone = 0;
   while (remainingBytes_ > 0 && !Terminated()) {
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(transferLength_, remainingBytes_));
     const uint32_t runs = (n + runLength - 1) / runLength;
@@ -252,7 +263,8 @@ bool DriveWipeThread::VerifyPass(uint32_t runLength) {
     }
     remainingBytes_ -= n;
     if (leave) break;
-    percent_ += step_ * static_cast<float>(runs);
+    runsDone += runs;
+    percent_ = PercentAfter(runsDone);
     ReportProgress(WP_VERIFY, 0, std::min(percent_, 99.99f));
   }
   return ok;

@@ -361,6 +361,24 @@ TEST_F(WipeThreadTest, LogThatCannotBeWrittenAndNoStopsTheRunWithOneEndMessage) 
   EXPECT_TRUE(window.Progress(WP_OVERWRITE).empty());
 }
 
+TEST_F(WipeThreadTest, VolumeSmallerThanARunIsWrittenInOneRunAndShownUpTo100) {
+  disk = std::make_shared<platform::MemoryDisk>(32);  // 16 KiB, no file system
+  disk->keepLog = true;
+  FormatWhenFinished = false;
+  auto thread = MakeThread(1);
+  ASSERT_TRUE(wipetest::RunToEnd(*thread));
+  std::vector<uint32_t> writes;
+  for (const auto& t : disk->log) {
+    if (t.op == platform::MemoryDisk::Op::Write) writes.push_back(t.count);
+  }
+  EXPECT_EQ(writes, (std::vector<uint32_t>{32}));
+  // The step is figured for a whole run, twice this volume; the window is
+  // never shown more than 100.
+  for (const auto& p : window.Progress()) EXPECT_LE(p.percent, 100.0f);
+  EXPECT_EQ(Classify(DiskBytes()), Pattern::Zeros);
+  EXPECT_EQ(Ends(), "S F0,0 ");
+}
+
 TEST_F(WipeThreadTest, LabelIsCutToElevenDefaultsToCleanedAndMayBeEmpty) {
   struct Case {
     const char* given;

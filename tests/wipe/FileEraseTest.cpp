@@ -169,6 +169,29 @@ TEST_F(FileEraseTest, ThreePassesRewriteTheSameFilesAndCleanupRemovesExactlyThem
   EXPECT_TRUE(window.Progress(WP_ERASE_FILES).empty());
 }
 
+TEST_F(FileEraseTest, Fat32WithFourKilobyteClustersGets127FillFiles) {
+  fixtures::ImageOptions options;
+  options.sectorsPerCluster = 8;
+  std::string error;
+  ASSERT_TRUE(fixtures::MakeImage(image, 40ull << 20, fixtures::FileSystem::FAT32, options, &error)) << error;
+  disk = platform::MemoryDisk::FromImage(image);
+  ASSERT_TRUE(disk);
+  disk->freeBytes = 8ull << 20;  // what the mounted volume would say
+  SnapshotAtCleanup();
+  auto thread = MakeThread(1);
+  ASSERT_EQ(thread->Controller().GetFileSystemType(), FS_FAT32);
+  ASSERT_EQ(thread->Controller().GetClusterSize(), 4096u);
+  ASSERT_TRUE(thread->MakePatternBuffers(1, 64 * 4096));
+  EXPECT_TRUE(thread->FillFilePasses('q', 1, 64 * 4096));
+  ASSERT_EQ(atCleanup.size(), 127u);
+  uint64_t total = 0;
+  for (const auto& [name, size] : atCleanup) {
+    EXPECT_EQ(size % 4096, name == "00000126.000" ? (8ull << 20) % 4096 : 0u) << name;
+    total += size;
+  }
+  EXPECT_EQ(total, 8ull << 20);  // together the fill files take all free space
+}
+
 TEST_F(FileEraseTest, ReadOnlyFileFailsThePhaseBeforeAnyFillFile) {
   PutFiles();
   ASSERT_EQ(chmod(root.File("sub/b.txt").c_str(), 0444), 0);

@@ -194,7 +194,7 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
   platform::LoopMessageTarget window(loop, [&](uint32_t message, uintptr_t code, intptr_t value) -> intptr_t {
     if (message != WM_VERIFY_NOTIFY) return 0;
     switch (code) {
-      case VN_PROGRESS: d.percent = static_cast<int>(value & 0xFF) > 100 ? 100 : static_cast<int>(value & 0xFF); break;
+      case VN_PROGRESS: d.percent = value < 0 ? 0 : value > 100 ? 100 : static_cast<int>(value); break;
       case VN_FINISHED:
         d.dirty.reset(reinterpret_cast<CDirtyBitmap*>(value));
         d.finished = true;

@@ -151,7 +151,11 @@ void CCleanScan::Post(uintptr_t code, intptr_t value) {
 void CCleanScan::PostProgress(uint64_t done, uint64_t whole, float scale) {
   const float ratio = whole == 0 ? 1.0f : static_cast<float>(done) / static_cast<float>(whole);
   const float value = ratio * scale;
-  const int64_t percent = value >= 1e9f ? int64_t{1000000000} : static_cast<int64_t>(value);
+  // The last step of a scan passes the end of the volume. Posted as it is,
+  // a small volume would report several hundred percent, which a window
+  // that shows the value's low byte reads as some small figure and then
+  // calls a finished run cancelled; so the value stops at 100.
+  const int64_t percent = value >= 100.0f ? int64_t{100} : static_cast<int64_t>(value);
   if (percent == lastProgress_) return;
   lastProgress_ = percent;
   Post(VN_PROGRESS, static_cast<intptr_t>(percent));

@@ -42,7 +42,7 @@ TEST_P(WipedAndFormatted, IsCleanFullAndQuick) {
   const auto formatted = Format(image, c.fs);
   ASSERT_TRUE(formatted.ok()) << formatted.output;
   for (bool quick : {false, true}) {
-    auto disk = platform::MemoryDisk::FromImage(image);
+    auto disk = verifytest::LoadImage(image);
     ASSERT_TRUE(disk && disk->SectorCount() > 0);
     RunOptions options;
     options.quick = quick;
@@ -118,7 +118,7 @@ TEST_P(HoldingFiles, IsDirtyWhereTheFileLies) {
   ASSERT_EQ(fileSectors.size(), 700u);
   const uint32_t spc = SectorsPerClusterOf(image);
 
-  const RunResult full = RunVerify(platform::MemoryDisk::FromImage(image));
+  const RunResult full = RunVerify(verifytest::LoadImage(image));
   EXPECT_GT(full.dirtyCount, 0u);
   EXPECT_EQ(full.errorCount, 0u);
   for (uint64_t s : fileSectors) {
@@ -126,7 +126,7 @@ TEST_P(HoldingFiles, IsDirtyWhereTheFileLies) {
   }
   RunOptions quick;
   quick.quick = true;
-  EXPECT_GT(RunVerify(platform::MemoryDisk::FromImage(image), quick).dirtyCount, 0u);
+  EXPECT_GT(RunVerify(verifytest::LoadImage(image), quick).dirtyCount, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFileSystem, HoldingFiles,
@@ -137,17 +137,17 @@ TEST(DeletedFile, LeavesTheVolumeDirty) {
   fixtures::TempDir dir;
   const std::string image = dir.File("disk.img");
   std::string error;
-  ASSERT_TRUE(verifytest::MakeWipedVolume(image, FileSystem::FAT16, 1, &error)) << error;
+  ASSERT_TRUE(verifytest::MakeWipedVolume(image, FileSystem::FAT12, 1, &error)) << error;
   const std::string content = RandomText(64 * 512, 7);
   const std::string host = dir.File("SECRET.TXT");
   ASSERT_TRUE(fixtures::WriteFile(host, content));
-  ASSERT_TRUE(fixtures::CopyIn(image, FileSystem::FAT16, host, "SECRET.TXT", &error)) << error;
+  ASSERT_TRUE(fixtures::CopyIn(image, FileSystem::FAT12, host, "SECRET.TXT", &error)) << error;
   const auto deleted = fixtures::RunTool({"mdel", "-i", image, "::SECRET.TXT"});
   ASSERT_TRUE(deleted.ok()) << deleted.output;
   const std::vector<uint64_t> fileSectors = SectorsHolding(image, content);
   ASSERT_EQ(fileSectors.size(), 64u);
 
-  const RunResult r = RunVerify(platform::MemoryDisk::FromImage(image));
+  const RunResult r = RunVerify(verifytest::LoadImage(image));
   // The data sectors. (The deleted entry shares the root directory's first
   // sector with the volume label, which makes that sector pass.)
   EXPECT_GE(r.dirtyCount, 64u);

@@ -2,6 +2,7 @@
 // Runs a verification the way the window does: a DriveVerifyThread posting
 // to a message target on this thread's event loop, every message recorded.
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
@@ -54,6 +55,23 @@ struct RunOptions {
   bool terminateBeforeStart = false;
   std::string cleanSamplePath = "/nonexistent/CleanData.dat";
 };
+
+// An image file as an in-memory disk, read in one piece (quick even in a
+// debug build).
+inline std::shared_ptr<platform::MemoryDisk> LoadImage(const std::string& path) {
+  auto disk = std::make_shared<platform::MemoryDisk>();
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return disk;
+  std::fseek(f, 0, SEEK_END);
+  const long size = std::ftell(f);
+  std::fseek(f, 0, SEEK_SET);
+  if (size > 0) {
+    disk->bytes.resize(static_cast<size_t>(size));
+    if (std::fread(disk->bytes.data(), 1, disk->bytes.size(), f) != disk->bytes.size()) disk->bytes.clear();
+  }
+  std::fclose(f);
+  return disk;
+}
 
 inline CDriveController::BackendFactory MemoryFactory(std::shared_ptr<platform::MemoryDisk> disk) {
   return [disk](char) { return platform::MakeMemoryBackend(disk); };

@@ -119,9 +119,8 @@ bool SetDirect(int fd, bool on) {
   return ::fcntl(fd, F_SETFL, on ? (flags | O_DIRECT) : (flags & ~O_DIRECT)) == 0;
 }
 
-
 // Keeps the medium busy while the caller works on the run it was handed.
-// Sequential reads smaller than a window are served from 1 MiB windows read
+// Sequential reads smaller than a window are served from 2 MiB windows read
 // with O_DIRECT, the next window being read on a worker thread while the
 // caller copies and checks the current one: the device sees large requests
 // back to back, as it does from dd, instead of one small request at a time
@@ -132,7 +131,7 @@ bool SetDirect(int fd, bool on) {
 // those of the plain read.
 class ReadAhead {
  public:
-  static constexpr uint32_t kWindow = 1u << 20;
+  static constexpr uint32_t kWindow = 2u << 20;
 
   ~ReadAhead() {
     {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "verify/LeBytes.h"
 #include "verify/VerifyMessages.h"
@@ -40,13 +41,15 @@ bool NameExpected(uint32_t record, const AttributeView& attr) {
   return false;
 }
 
+}  // namespace
+
 // Reads the next run of sectors while the scan judges the last one, so the
 // medium never waits for the judging. The controller is used by one thread at
 // a time: the scan touches it only when no read is in flight.
-class ReadAhead {
+class CScanReadAhead {
  public:
-  explicit ReadAhead(CDriveController& drive) : drive_(drive), worker_([this] { Loop(); }) {}
-  ~ReadAhead() {
+  explicit CScanReadAhead(CDriveController& drive) : drive_(drive), worker_([this] { Loop(); }) {}
+  ~CScanReadAhead() {
     if (busy_) (void)Wait();
     {
       std::lock_guard lock(mutex_);
@@ -55,8 +58,8 @@ class ReadAhead {
     wake_.notify_all();
     worker_.join();
   }
-  ReadAhead(const ReadAhead&) = delete;
-  ReadAhead& operator=(const ReadAhead&) = delete;
+  CScanReadAhead(const CScanReadAhead&) = delete;
+  CScanReadAhead& operator=(const CScanReadAhead&) = delete;
 
   void Start(uint8_t* buffer, uint64_t first, uint32_t count) {
     {
@@ -111,7 +114,17 @@ class ReadAhead {
   std::thread worker_;
 };
 
-}  // namespace
+// The read-ahead workers of one scan: two, each with a controller of its
+// own on the same drive, so one read is in flight while the other worker
+// prepares its buffer (the controller marks every buffer before a read);
+// or, when no second controller can be had, one on the scan's own.
+struct CScanReaders {
+  std::vector<std::unique_ptr<CDriveController>> own;  // outlives the workers
+  std::vector<std::unique_ptr<CScanReadAhead>> workers;
+  size_t Depth() const { return workers.size(); }
+  CScanReadAhead& For(uint64_t index) { return *workers[index % workers.size()]; }
+};
+
 
 CCleanScan::CCleanScan(CDriveController& drive, platform::MessageTarget* window,
                        TerminateCheck terminated, bool quick)
@@ -120,11 +133,12 @@ CCleanScan::CCleanScan(CDriveController& drive, platform::MessageTarget* window,
       terminated_(std::move(terminated)),
       quick_(quick),
       buffer_(size_t{kReadSectors} * platform::kSectorBytes),
-      spare_(size_t{kReadSectors} * platform::kSectorBytes) {}
+      spare_(size_t{kReadSectors} * platform::kSectorBytes),
+      third_(size_t{kReadSectors} * platform::kSectorBytes) {}
 
 bool CCleanScan::CreateDirtySet(uint64_t unitCount, bool unitsAreSectors) {
   auto set = std::make_unique<CDirtyBitmap>(unitCount, unitsAreSectors);
-  if (!set->IsAllocated() || !buffer_ || !spare_) return false;
+  if (!set->IsAllocated() || !buffer_ || !spare_ || !third_) return false;
   dirty_ = std::move(set);
   unitsAreSectors_.store(unitsAreSectors);
   hasDirtySet_.store(true);
@@ -239,6 +253,22 @@ void CCleanScan::JudgeRead(uint8_t* buf, uint64_t first, uint32_t count, bool re
   }
 }
 
+void CCleanScan::MakeReaders(CScanReaders& pool) {
+  if (readerFactory_) {
+    for (int i = 0; i < 2; ++i) {
+      std::unique_ptr<CDriveController> reader = readerFactory_();
+      if (!reader) break;
+      pool.own.push_back(std::move(reader));
+    }
+  }
+  if (pool.own.size() == 2) {
+    for (auto& reader : pool.own) pool.workers.push_back(std::make_unique<CScanReadAhead>(*reader));
+  } else {
+    pool.own.clear();
+    pool.workers.push_back(std::make_unique<CScanReadAhead>(drive_));
+  }
+}
+
 template <typename Judge>
 void CCleanScan::ReadAndJudge(uint64_t first, uint32_t count, Judge&& judge) {
   const bool ok = drive_.ReadSectorsAt(buffer_.data(), first, static_cast<uint16_t>(count));
@@ -257,26 +287,37 @@ bool CCleanScan::ScanSectors(uint64_t from, uint64_t last, uint64_t progressWhol
     }
     return true;
   }
-  ReadAhead ahead(drive_);
-  uint8_t* buffers[2] = {buffer_.data(), spare_.data()};
+  CScanReaders pool;
+  MakeReaders(pool);
+  const uint64_t depth = pool.Depth();
+  uint8_t* buffers[3] = {buffer_.data(), spare_.data(), third_.data()};
+  const uint64_t bufferCount = depth + 1;
   auto countAt = [&](uint64_t c) { return static_cast<uint32_t>(std::min<uint64_t>(kReadSectors, last - c + 1)); };
-  int current = 0;
-  if (from <= last) ahead.Start(buffers[0], from, countAt(from));
-  for (uint64_t c = from; c <= last;) {
+  // Run i starts at from + i x kReadSectors, is read by worker i % depth into
+  // buffer i % (depth + 1): when run i + depth is started, its buffer is
+  // the one run i - 1 was judged in, and its worker has just finished run i.
+  auto startRun = [&](uint64_t i) {
+    const uint64_t c = from + i * kReadSectors;
+    if (c > last) return;
+    pool.For(i).Start(buffers[i % bufferCount], c, countAt(c));
+  };
+  for (uint64_t i = 0; i < depth; ++i) startRun(i);
+  for (uint64_t i = 0;; ++i) {
+    const uint64_t c = from + i * kReadSectors;
+    if (c > last) break;
     const uint32_t count = countAt(c);
-    const bool ok = ahead.Wait();
-    const uint64_t next = c + kReadSectors;
-    // A failed run is read again piece by piece before anything else is
-    // asked of the controller; a good one is judged while the next is read.
-    if (!ok) JudgeRead(buffers[current], c, count, false, judge);
-    if (next <= last) ahead.Start(buffers[current ^ 1], next, countAt(next));
-    if (ok && !wholeRunClean(c, std::span<const uint8_t>(buffers[current], size_t{count} * platform::kSectorBytes))) {
-      JudgeRead(buffers[current], c, count, true, judge);
+    uint8_t* buf = buffers[i % bufferCount];
+    const bool ok = pool.For(i).Wait();
+    // A failed run is read again piece by piece on the scan's controller
+    // (with one worker, before that worker is given anything else); a good
+    // one is judged while the next runs are read.
+    if (!ok) JudgeRead(buf, c, count, false, judge);
+    startRun(i + depth);
+    if (ok && !wholeRunClean(c, std::span<const uint8_t>(buf, size_t{count} * platform::kSectorBytes))) {
+      JudgeRead(buf, c, count, true, judge);
     }
     if (StopRequested()) return false;
-    c = next;
-    current ^= 1;
-    PostProgress(c, progressWhole, 100.0f);
+    PostProgress(c + kReadSectors, progressWhole, 100.0f);
   }
   return true;
 }
@@ -544,42 +585,35 @@ bool CCleanScan::ScanNtfsClusters() {
   // Clusters are read in long sequential requests; each request covers whole
   // groups (one cluster, or ten in quick mode).
   const uint64_t perRead = std::max<uint64_t>(step, buffer_.size() / clusterBytes / step * step);
-  platform::AlignedBuffer windows[2] = {platform::AlignedBuffer(static_cast<size_t>(perRead * clusterBytes)),
-                                         platform::AlignedBuffer(static_cast<size_t>(perRead * clusterBytes))};
-  if (!windows[0] || !windows[1]) return false;
+  CScanReaders pool;
+  MakeReaders(pool);
+  const uint64_t depth = pool.Depth();
+  const uint64_t windowCount = depth + 1;
+  platform::AlignedBuffer windows[3];
+  for (uint64_t i = 0; i < windowCount; ++i) {
+    windows[i] = platform::AlignedBuffer(static_cast<size_t>(perRead * clusterBytes));
+    if (!windows[i]) return false;
+  }
   uint8_t* buf = windows[0].data();
   uint64_t windowStart = 0, windowEnd = 0;  // clusters held in `buf`
-  int current = 1;
-  ReadAhead ahead(drive_);
-  uint64_t aheadStart = 0;
-  bool aheadPending = false;
+  uint64_t nextWindow = 0;                   // index of the window to judge next
   // Never past the volume: a quick group at the end would otherwise read
   // clusters that do not exist and count their sectors as errors.
   auto countFrom = [&](uint64_t k) { return std::min(perRead, limit - k); };
-  auto launch = [&](uint64_t k, int which) {
+  // Window j holds clusters j x perRead on, read by worker j % depth into
+  // buffer j % (depth + 1), as the sector scans do with their runs.
+  auto startWindow = [&](uint64_t j) {
+    const uint64_t k = j * perRead;
     if (k >= limit || k * spc > lastReadable) return;
-    ahead.Start(windows[which].data(), k * spc, static_cast<uint32_t>(countFrom(k) * spc));
-    aheadStart = k;
-    aheadPending = true;
+    pool.For(j).Start(windows[j % windowCount].data(), k * spc, static_cast<uint32_t>(countFrom(k) * spc));
   };
-  // The next window: the one read ahead (windows follow each other, so it
-  // starts at k), or, when that read failed, the same clusters read again
+  // The next window. When its read failed the same clusters are read again
   // group by group so each failure names its own sectors; a failed group is
   // judged as the controller left it.
   auto fill = [&](uint64_t k) {
-    bool ok = false;
-    current ^= 1;
-    if (aheadPending && aheadStart == k) {
-      ok = ahead.Wait();
-      aheadPending = false;
-    } else {
-      if (aheadPending) {
-        (void)ahead.Wait();
-        aheadPending = false;
-      }
-      ok = drive_.ReadSectorsAt(windows[current].data(), k * spc, static_cast<uint16_t>(countFrom(k) * spc));
-    }
-    buf = windows[current].data();
+    const uint64_t j = nextWindow++;
+    buf = windows[j % windowCount].data();
+    const bool ok = pool.For(j).Wait();
     const uint64_t count = countFrom(k);
     windowStart = k;
     windowEnd = k + count;
@@ -591,10 +625,9 @@ bool CCleanScan::ScanNtfsClusters() {
         }
       }
     }
-    launch(windowEnd, current ^ 1);
+    startWindow(j + depth);
   };
-  launch(0, 0);
-  current = 1;  // the first fill takes window 0
+  for (uint64_t j = 0; j < depth; ++j) startWindow(j);
 
   for (uint64_t k = 0; k < limit; k += step) {
     if (StopRequested()) break;

@@ -15,6 +15,8 @@
 #include "verify/FatLayout.h"
 #include "verify/NtfsLayout.h"
 
+struct CScanReaders;  // the read-ahead workers of a scan (CCleanScan.cpp)
+
 // The clean scans of one verification run: they read the volume through the
 // run's controller, mark every dirty unit (a sector on raw and FAT volumes, a
 // cluster on NTFS) in the dirty set, count unreadable sectors and post
@@ -42,6 +44,10 @@ class CCleanScan {
   // One bit per unit, units 0 to unitCount inclusive. False when the set
   // cannot be allocated.
   [[nodiscard]] bool CreateDirtySet(uint64_t unitCount, bool unitsAreSectors);
+  // Opens another controller on the scan's drive for reading ahead (null
+  // when it cannot). Without one, the scan reads ahead on its own controller.
+  using ReaderFactory = std::function<std::unique_ptr<CDriveController>()>;
+  void SetReaderFactory(ReaderFactory factory) { readerFactory_ = std::move(factory); }
   // NTFS runs only; the sample must outlive the scan.
   void SetCleanSample(const CCleanSample* sample) { sample_ = sample; }
 
@@ -109,6 +115,7 @@ class CCleanScan {
   template <typename Judge, typename Bulk>
   bool ScanSectors(uint64_t from, uint64_t last, uint64_t progressWhole, Judge&& judge, Bulk&& wholeRunClean);
 
+  void MakeReaders(CScanReaders& pool);
   void JudgeRawSector(uint64_t sector, std::span<uint8_t> bytes);
   void JudgeFatSector(const FatRegions& fat, uint64_t sector, std::span<uint8_t> bytes);
 
@@ -135,7 +142,9 @@ class CCleanScan {
   int64_t lastProgress_ = INT64_MIN;
 
   platform::AlignedBuffer buffer_;
-  platform::AlignedBuffer spare_;  // the second buffer of the read-ahead
+  platform::AlignedBuffer spare_;  // the second and third buffers of the read-ahead
+  platform::AlignedBuffer third_;
+  ReaderFactory readerFactory_;
 
   // NTFS state.
   NtfsBoot ntfsBoot_;

@@ -22,8 +22,17 @@ DriveVerifyThread::DriveVerifyThread(bool createSuspended, bool quick, char driv
                                      platform::MessageTarget* window, CDriveController::BackendFactory factory)
     : letter_(static_cast<char>(std::toupper(static_cast<unsigned char>(driveLetter)))),
       window_(window),
-      controller_(factory ? std::move(factory) : ReadOnlyDriveTableBackends()),
+      factory_(factory ? std::move(factory) : ReadOnlyDriveTableBackends()),
+      controller_(factory_),
       scan_(controller_, window, [this] { return Terminated(); }, quick) {
+  // The scan reads ahead on controllers of its own, opened on the same
+  // drive from the same backends (read-only unless a test gave others).
+  scan_.SetReaderFactory([this]() -> std::unique_ptr<CDriveController> {
+    auto reader = std::make_unique<CDriveController>(factory_);
+    reader->SetRetryPause(retryPause_);
+    if (!reader->OpenDrive(letter_) && reader->GetLastErrorCode() != errc::kUnrecognizedVolume) return nullptr;
+    return reader;
+  });
   const bool ok = controller_.OpenDrive(letter_);
   openError_ = ok ? 0 : controller_.GetLastErrorCode();
   // An unrecognised file system is no reason to refuse: it is verified raw.

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -51,9 +52,12 @@ class DriveVerifyThread : public platform::Thread {
   char DriveLetter() const { return letter_; }
   const char* VolumeLabel() const { return label_; }
 
-  // The run's controller, for tests that tune it (the retry pause) before
-  // the run starts; never touched from elsewhere while the run goes.
-  CDriveController& Controller() { return controller_; }
+  // The pause before a failed read is tried again, for this run's
+  // controllers (tests of many bad sectors shorten it). Before the run only.
+  void SetRetryPause(std::chrono::milliseconds pause) {
+    retryPause_ = pause;
+    controller_.SetRetryPause(pause);
+  }
 
   // Where the known-clean samples are read from (default "CleanData.dat" in
   // the current directory).
@@ -73,6 +77,8 @@ class DriveVerifyThread : public platform::Thread {
 
   char letter_;
   platform::MessageTarget* window_;
+  CDriveController::BackendFactory factory_;
+  std::chrono::milliseconds retryPause_{100};
   CDriveController controller_;
   bool opened_ = false;
   uint32_t openError_ = 0;

@@ -130,3 +130,29 @@ TEST(VolumeLabelEntry, NeedsTheLabelBitAndNoClusterOrSize) {
 }
 
 }  // namespace
+
+namespace {
+
+// The whole-run checks go 4 KiB at a time and then byte by byte: a single
+// bad byte anywhere, in either part, must be seen.
+TEST(WholeRunChecks, SeeOneBadByteAnywhere) {
+  const size_t n = 8192 + 100;
+  for (size_t at : {size_t{0}, size_t{7}, size_t{4095}, size_t{4096}, size_t{8191}, size_t{8192}, n - 1}) {
+    std::vector<uint8_t> ones(n, 0xFF);
+    EXPECT_TRUE(AllBytesEqual(ones, 0xFF));
+    ones[at] = 0xFE;
+    EXPECT_FALSE(AllBytesEqual(ones, 0xFF)) << at;
+    EXPECT_FALSE(IsCleanBlock(ones, false, 0xFF, nullptr)) << at;
+
+    std::vector<uint8_t> pairs = Pairs(n, 11);
+    EXPECT_TRUE(AllComplementaryPairs(pairs));
+    EXPECT_TRUE(IsCleanBlock(pairs, true, 0, nullptr));
+    pairs[at] ^= 0x40;
+    EXPECT_FALSE(AllComplementaryPairs(pairs)) << at;
+    EXPECT_FALSE(IsCleanBlock(pairs, true, 0, nullptr)) << at;
+  }
+  std::vector<uint8_t> odd = Pairs(4097, 5);  // a last byte with no partner
+  EXPECT_FALSE(AllComplementaryPairs(odd));
+}
+
+}  // namespace

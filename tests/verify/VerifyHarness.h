@@ -103,7 +103,7 @@ inline RunResult RunVerify(CDriveController::BackendFactory factory, const RunOp
     DriveVerifyThread thread(true, options.quick, 'E', &target, std::move(factory));
     result.opened = thread.Opened();
     if (result.opened) {
-      thread.Controller().SetRetryPause(std::chrono::milliseconds(0));
+      thread.SetRetryPause(std::chrono::milliseconds(0));
       thread.SetCleanSamplePath(options.cleanSamplePath);
       if (options.terminateBeforeStart) thread.Terminate();
       thread.Resume();

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "drive/CDriveController.h"
 #include "platform/AlignedBuffer.h"
@@ -112,6 +113,23 @@ TEST(ReadRules, ReadThatDeliversNothingIsAFailureWithAnEmptyList) {
   disk->silentSectors = {9};
   EXPECT_FALSE(c->ReadSectorsAt(buf.data(), 9, 1));
   EXPECT_TRUE(c->ReadSectorsAt(buf.data(), 10, 1));
+}
+
+TEST(ReadRules, MarkerFillsEveryWholeChunkAndLeavesTheTailAlone) {
+  for (uint32_t size : {0u, 7u, 8u, 24u, 1003u, 65536u + 5u}) {
+    std::vector<uint8_t> buf(size + 8, 0xAB);
+    CDriveController::FillWithMarker(buf.data(), size);
+    const uint32_t chunks = size / 8;
+    for (uint32_t i = 0; i < chunks; ++i) {
+      ASSERT_EQ(std::memcmp(buf.data() + i * 8, CDriveController::kMarker, 8), 0) << size << " chunk " << i;
+    }
+    for (size_t i = chunks * 8; i < buf.size(); ++i) ASSERT_EQ(buf[i], 0xAB) << size << " byte " << i;
+    EXPECT_EQ(CDriveController::HoldsOnlyMarker(buf.data(), size), true) << size;
+    if (chunks > 0) {
+      buf[chunks * 8 - 1] ^= 1;
+      EXPECT_FALSE(CDriveController::HoldsOnlyMarker(buf.data(), size)) << size;
+    }
+  }
 }
 
 TEST(ReadRules, BadSectorIndexOutsideTheListIsMinusOne) {

@@ -380,13 +380,18 @@ void CCleanScan::ScanFat(uint8_t kind) {
   drive_.CopyFatBootSector(fatBoot);
   drive_.CopyFat32BootSector(fat32Boot);
   FatRegions fat;
-  if (!ReadFatRegions(kind, fatBoot, fat32Boot, fat)) return;
+  // A layout that gives no sectors to judge is no reason to judge none: the
+  // volume is then verified as plain sectors, as an unknown one is, instead
+  // of ending with nothing scanned.
+  if (!ReadFatRegions(kind, fatBoot, fat32Boot, fat) || fat.lastSector < 0) {
+    ScanRaw();
+    return;
+  }
   Post(VN_TOTAL_SECTORS, static_cast<intptr_t>(fat.lastSector));
   Post(VN_CLUSTER_SIZE, static_cast<intptr_t>(fat.clusterBytes));
 
   // A boot sector may claim more sectors than the medium has; those cannot
   // be read, so the scan ends at the last readable one.
-  if (fat.lastSector < 0) return;
   const uint64_t last = std::min<uint64_t>(static_cast<uint64_t>(fat.lastSector), drive_.GetLastSector());
   if (!FindSectorReference(fat.checkStart, last)) return;
 

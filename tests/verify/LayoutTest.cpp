@@ -75,6 +75,12 @@ TEST(FatRegions, Fat32CheckStartIsAfterTheRootCluster) {
   EXPECT_EQ(r.lastSector, 2097151);
   EXPECT_EQ(r.clusterBytes, 4096u);
   EXPECT_EQ(r.reservedEntryBytes, 12u);
+  // A small FAT32 volume keeps its count in the 16-bit field, as mkfs.fat
+  // writes it below 32 MiB.
+  Put32(b, 0x20, 0);
+  Put16(b, 0x13, 32768);
+  ASSERT_TRUE(ReadFatRegions(32, std::vector<uint8_t>(62), b, r));
+  EXPECT_EQ(r.lastSector, 32767);
   // A root cluster that cannot be (0) does not pull the region before the
   // data area.
   Put32(b, 0x2C, 0);

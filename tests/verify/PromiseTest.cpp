@@ -26,10 +26,12 @@ using verifytest::WriteLastPass;
 struct Case {
   FileSystem fs;
   int level;
+  uint64_t size = 0;  // 0: the usual size of the file system's test volume
 };
 
 std::string CaseName(const testing::TestParamInfo<Case>& info) {
-  return std::string(fixtures::Name(info.param.fs)) + "_level" + std::to_string(info.param.level);
+  return std::string(fixtures::Name(info.param.fs)) + "_level" + std::to_string(info.param.level) +
+         (info.param.size ? "_" + std::to_string(info.param.size >> 20) + "MiB" : "");
 }
 
 class WipedAndFormatted : public testing::TestWithParam<Case> {};
@@ -38,7 +40,7 @@ TEST_P(WipedAndFormatted, IsCleanFullAndQuick) {
   const Case c = GetParam();
   fixtures::TempDir dir;
   const std::string image = dir.File("disk.img");
-  ASSERT_TRUE(WriteLastPass(image, SizeFor(c.fs), c.level));
+  ASSERT_TRUE(WriteLastPass(image, c.size ? c.size : SizeFor(c.fs), c.level));
   const auto formatted = Format(image, c.fs);
   ASSERT_TRUE(formatted.ok()) << formatted.output;
   for (bool quick : {false, true}) {
@@ -67,6 +69,8 @@ INSTANTIATE_TEST_SUITE_P(EveryLevel, WipedAndFormatted,
                                          Case{FileSystem::FAT16, 1}, Case{FileSystem::FAT16, 3},
                                          Case{FileSystem::FAT16, 12}, Case{FileSystem::FAT32, 1},
                                          Case{FileSystem::FAT32, 3}, Case{FileSystem::FAT32, 12},
+                                         // below 32 MiB the sector count sits in the 16-bit field
+                                         Case{FileSystem::FAT32, 3, 16ull << 20},
                                          Case{FileSystem::NTFS, 1}, Case{FileSystem::NTFS, 3},
                                          Case{FileSystem::NTFS, 7}, Case{FileSystem::NTFS, 12}),
                          CaseName);

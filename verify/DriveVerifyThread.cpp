@@ -68,7 +68,9 @@ void DriveVerifyThread::Post(uintptr_t code, intptr_t value) {
   if (window_) window_->Post(WM_VERIFY_NOTIFY, code, value);
 }
 
-void DriveVerifyThread::Log(const std::string& text) {
+// A log line that cannot be written and the user's No stop the run the way
+// the window's Stop does.
+LogStop DriveVerifyThread::StopOnLogFailure() const {
   LogStop stop;
   stop.operation = LogOperation::kVerify;
   stop.driveLetter = letter_;
@@ -76,18 +78,13 @@ void DriveVerifyThread::Log(const std::string& text) {
   stop.stopMessage = WM_VERIFY_NOTIFY;
   stop.wParam = VN_UNREADABLE;
   stop.lParam = 0;
-  LogLine(*this, stop, text);
+  return stop;
 }
 
+void DriveVerifyThread::Log(const std::string& text) { LogLine(*this, StopOnLogFailure(), text); }
+
 void DriveVerifyThread::LogStamped(const std::string& label) {
-  LogStop stop;
-  stop.operation = LogOperation::kVerify;
-  stop.driveLetter = letter_;
-  stop.window = window_;
-  stop.stopMessage = WM_VERIFY_NOTIFY;
-  stop.wParam = VN_UNREADABLE;
-  stop.lParam = 0;
-  LogStampedLine(*this, stop, label);
+  LogStampedLine(*this, StopOnLogFailure(), label);
 }
 
 void DriveVerifyThread::WriteRecordTail() {

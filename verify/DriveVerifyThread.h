@@ -8,6 +8,7 @@
 #include "drive/CDriveController.h"
 #include "platform/MessageTarget.h"
 #include "platform/Thread.h"
+#include "settings/CLogger.h"
 #include "settings/OVTimer.h"
 #include "verify/CBitmap.h"
 #include "verify/CCleanScan.h"
@@ -71,6 +72,7 @@ class DriveVerifyThread : public platform::Thread {
 
  private:
   void Post(uintptr_t code, intptr_t value);
+  LogStop StopOnLogFailure() const;
   void Log(const std::string& text);
   void LogStamped(const std::string& label);
   void WriteRecordTail();

@@ -1,14 +1,16 @@
 // nullifex-cli drives: the drives the program can see, as the drive lists
 // show them: letter, type, label, file system and size.
-#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "cli/CliSupport.h"
 #include "cli/Command.h"
 #include "platform/DriveTable.h"
 
 namespace {
+
+using cli::Thousands;
 
 const char* TypeName(uint32_t type) {
   switch (type) {
@@ -21,26 +23,16 @@ const char* TypeName(uint32_t type) {
   }
 }
 
-std::string Thousands(uint64_t n) {
-  const std::string digits = std::to_string(n);
-  std::string out;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
-    out.push_back(digits[i]);
-  }
-  return out;
-}
-
 int RunDrives(const std::vector<std::string>& args) {
   // Letters given on the command line narrow the list to those drives.
   std::string wanted;
   for (const auto& a : args) {
-    if ((a.size() == 1 || (a.size() == 2 && a[1] == ':')) && std::isalpha(static_cast<unsigned char>(a[0]))) {
-      wanted.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(a[0]))));
-    } else {
+    char letter = 0;
+    if (!cli::ParseDriveLetter(a, letter)) {
       std::fprintf(stderr, "nullifex-cli drives: '%s' is not a drive letter\n", a.c_str());
       return 2;
     }
+    wanted.push_back(letter);
   }
   const platform::DriveTable table = platform::DriveTable::Load();
   int status = 0;

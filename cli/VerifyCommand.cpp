@@ -2,17 +2,15 @@
 // window's part played on the terminal: the drive's type, label and size,
 // the live dirty and error counts and percentage, the verdict, Stop on
 // Ctrl-C, and the result as the exit status.
-#include <signal.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string>
 
+#include "cli/CliSupport.h"
 #include "cli/Command.h"
 #include "platform/AskUser.h"
 #include "platform/Dispatcher.h"
@@ -26,8 +24,7 @@ constexpr int kExitDirty = 1;        // dirty units or read errors found
 constexpr int kExitNotVerified = 2;  // bad arguments, drive not opened, no readable start
 constexpr int kExitCancelled = 3;    // stopped before the end
 
-volatile sig_atomic_t g_interrupted = 0;
-void OnInterrupt(int) { g_interrupted = 1; }
+using cli::Thousands;
 
 const char kUsage[] = "verify E: [--quick] [--list-dirty]";
 
@@ -43,10 +40,7 @@ bool Parse(const std::vector<std::string>& args, Options& o, std::string& error)
       o.quick = true;
     } else if (a == "--list-dirty") {
       o.listDirty = true;
-    } else if (o.letter == 0 && (a.size() == 1 || (a.size() == 2 && a[1] == ':')) &&
-               std::isalpha(static_cast<unsigned char>(a[0]))) {
-      o.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(a[0])));
-    } else {
+    } else if (o.letter != 0 || !cli::ParseDriveLetter(a, o.letter)) {
       error = "unexpected argument '" + a + "'";
       return false;
     }
@@ -56,12 +50,6 @@ bool Parse(const std::vector<std::string>& args, Options& o, std::string& error)
     return false;
   }
   return true;
-}
-
-std::string Thousands(uint64_t n) {
-  std::string digits = std::to_string(n);
-  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<size_t>(i), ",");
-  return digits;
 }
 
 // The window's size text: the reported sector count taken as 512-byte
@@ -227,19 +215,14 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
     return kExitNotVerified;
   }
 
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  struct sigaction previous {};
-  sigaction(SIGINT, &action, &previous);
+  cli::InterruptCatcher interrupt;
 
   LiveLine live(o.letter);
   thread->Resume();
   // Ctrl-C is the window's Stop answered Yes: the worker parks, is asked to
   // terminate and runs on to its last messages, which are still shown.
   loop.RunUntil([&] {
-    if (g_interrupted && !thread->IsTerminateRequested()) {
+    if (interrupt.Interrupted() && !thread->IsTerminateRequested()) {
       thread->Suspend();
       live.End();
       std::fprintf(stderr, "Stopping the verification of drive %c:.\n", o.letter);
@@ -251,7 +234,7 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
   });
   thread->WaitFor();
   loop.ProcessPending();
-  sigaction(SIGINT, &previous, nullptr);
+  interrupt.Restore();
   live.Show(d.percent, thread->DirtySectorsSoFar(), d.errors);
   live.End();
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliSupport.h"
 #include "cli/Command.h"
 #include "drive/CDriveController.h"
 #include "platform/AlignedBuffer.h"
@@ -18,22 +19,7 @@ namespace {
 constexpr int kExitUsage = 2;
 constexpr int kExitDrive = 1;
 
-std::string Thousands(uint64_t n) {
-  const std::string digits = std::to_string(n);
-  std::string out;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
-    out.push_back(digits[i]);
-  }
-  return out;
-}
-
-bool ParseLetter(const std::string& s, char& letter) {
-  if (s.empty() || s.size() > 2 || (s.size() == 2 && s[1] != ':')) return false;
-  if (!std::isalpha(static_cast<unsigned char>(s[0]))) return false;
-  letter = static_cast<char>(std::toupper(static_cast<unsigned char>(s[0])));
-  return true;
-}
+using cli::Thousands;
 
 bool ParseSector(const std::string& s, uint64_t& sector) {
   if (s.empty() || s.size() > 20) return false;
@@ -53,7 +39,7 @@ int RunView(const std::vector<std::string>& args) {
   }
   char letter = 0;
   uint64_t sector = 0;
-  if (!ParseLetter(args[0], letter)) {
+  if (!cli::ParseDriveLetter(args[0], letter)) {
     std::fprintf(stderr, "nullifex-cli view: '%s' is not a drive letter\n", args[0].c_str());
     return kExitUsage;
   }

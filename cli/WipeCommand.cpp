@@ -1,18 +1,17 @@
 // nullifex-cli wipe: one wipe run headless, with the wipe window's part
 // played on the terminal: progress lines, the questions, Cancel on Ctrl-C,
 // and the result as the exit status.
-#include <signal.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "cli/CliSupport.h"
 #include "cli/Command.h"
 #include "platform/AskUser.h"
 #include "platform/Dispatcher.h"
@@ -27,9 +26,6 @@ constexpr int kExitClean = 0;      // finished, no error
 constexpr int kExitMayNotBeClean = 1;  // finished, but with an error code
 constexpr int kExitFailed = 2;     // refused, failed, or bad arguments
 constexpr int kExitCancelled = 3;  // stopped early
-
-volatile sig_atomic_t g_interrupted = 0;
-void OnInterrupt(int) { g_interrupted = 1; }
 
 const char kUsage[] =
     "wipe E: [--passes 1|3|7|12] [--fs fat|ntfs] [--label TEXT] [--no-format] [--yes]";
@@ -79,10 +75,7 @@ bool Parse(const std::vector<std::string>& args, Options& o, std::string& error)
       o.format = false;
     } else if (a == "--yes") {
       o.yes = true;
-    } else if (o.letter == 0 && !a.empty() && a[0] != '-' &&
-               (a.size() == 1 || (a.size() == 2 && a[1] == ':')) && std::isalpha(static_cast<unsigned char>(a[0]))) {
-      o.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(a[0])));
-    } else {
+    } else if (o.letter != 0 || !cli::ParseDriveLetter(a, o.letter)) {
       error = "unexpected argument '" + a + "'";
       return false;
     }
@@ -286,19 +279,14 @@ int RunWipe(const std::vector<std::string>& args) {
     return kExitFailed;
   }
 
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  struct sigaction previous {};
-  sigaction(SIGINT, &action, &previous);
+  cli::InterruptCatcher interrupt;
 
   thread->Resume();
   // Ctrl-C is the window's Cancel: only while the drive is being
   // overwritten, with the same question, the worker parked while it is asked.
   auto handleInterrupt = [&] {
-    if (!g_interrupted) return;
-    g_interrupted = 0;
+    if (!interrupt.Interrupted()) return;
+    interrupt.Clear();
     if (stage != 1 || endMessage) {
       console.EndLine();
       std::fprintf(stderr, "The wipe cannot be cancelled at this stage.\n");
@@ -319,7 +307,7 @@ int RunWipe(const std::vector<std::string>& args) {
   });
   loop.ProcessPending();
   thread->WaitFor();
-  sigaction(SIGINT, &previous, nullptr);
+  interrupt.Restore();
   console.EndLine();
 
   const uint32_t code = static_cast<uint32_t>(thread->GetErrorCode());

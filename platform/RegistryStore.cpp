@@ -11,6 +11,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/FileIo.h"
 #include "platform/Paths.h"
 
 namespace platform {
@@ -63,19 +64,6 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
     text.append(buffer, static_cast<size_t>(n));
   }
   ::close(fd);
-  return true;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
   return true;
 }
 

@@ -4,29 +4,16 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
 #include "platform/AskUser.h"
 #include "platform/Dispatcher.h"
+#include "platform/FileIo.h"
 #include "platform/DriveTable.h"
 #include "settings/CSettings.h"
 
 namespace {
-
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // The C library's default ("C" locale) names. Not strftime: the GUI runs
 // with the user's locale, and the log's stamps are always English.
@@ -57,10 +44,10 @@ bool CLogger::Append(const std::string& text) {
     if (::lseek(fd_, 0, SEEK_END) == 0) {
       // A new or empty log starts with its header. Its own write is not
       // examined: the record's write below reports the file's state.
-      (void)WriteAll(fd_, BuildLogHeader());
+      (void)platform::WriteAll(fd_, BuildLogHeader());
     }
   }
-  return WriteAll(fd_, text);
+  return platform::WriteAll(fd_, text);
 }
 
 CLogger& TheLogger() {

@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "platform/FileIo.h"
 
 namespace platform {
 namespace {
@@ -61,16 +62,7 @@ bool ProbeVolumePath(const std::string& path, VolumeInformation& info) {
 bool ProbeVolumeBytes(const uint8_t* data, size_t size, VolumeInformation& info) {
   const int fd = ::memfd_create("nfx-probe", MFD_CLOEXEC);
   if (fd < 0) return false;
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::write(fd, data + done, size - done);
-    if (n <= 0) {
-      ::close(fd);
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  const bool found = ProbeVolume(fd, size, info);
+  const bool found = WriteAll(fd, data, size) && ProbeVolume(fd, size, info);
   ::close(fd);
   return found;
 }

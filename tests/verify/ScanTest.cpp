@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "NtfsRecordBuilder.h"
 #include "VerifyHarness.h"
@@ -130,13 +129,6 @@ class LogFolder {
   fixtures::DriveMap privateConfig_{{}};
 };
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 TEST(NtfsReport, DirtySectorsCountSectorsWhileTheLogCountsClusters) {
   fixtures::TempDir dir;
   auto disk = WipedVolume(dir, FileSystem::NTFS, 12, {"-c", "4096"});
@@ -157,7 +149,7 @@ TEST(NtfsReport, DirtySectorsCountSectorsWhileTheLogCountsClusters) {
   }
   EXPECT_EQ(r.dirtyCount, 3u);
   EXPECT_EQ(r.dirtySectors, 24u);
-  const std::string log = ReadAll(logs.File("Log.txt"));
+  const std::string log = fixtures::ReadFile(logs.File("Log.txt"));
   EXPECT_NE(log.find("Operation: Verify that drive E: is clean (all sectors examined).\r\n\r\n"), std::string::npos);
   EXPECT_NE(log.find("\r\nOperation result: FAILURE\r\n"), std::string::npos);
   EXPECT_NE(log.find("\r\nTotal disk sector read/write errors: 0\r\nTotal uncleaned disk sectors/clusters: 3"
@@ -181,7 +173,7 @@ TEST(Report, ACleanRunLogsSuccessAndAReadErrorLogsTheWarning) {
     const RunResult bad = RunVerify(disk);
     EXPECT_EQ(bad.errorCount, 1u);
   }
-  const std::string log = ReadAll(logs.File("Log.txt"));
+  const std::string log = fixtures::ReadFile(logs.File("Log.txt"));
   const size_t second = log.find("Operation: Verify", log.find("Operation: Verify") + 1);
   ASSERT_NE(second, std::string::npos);
   const std::string first = log.substr(0, second);

@@ -1,19 +1,12 @@
 // nullifex-cli verify end to end: real images mapped as drive letters, the
 // report, the exit statuses, the dirty-sector list and Ctrl-C.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "Volumes.h"
 #include "tests/fixtures/Fixtures.h"
-
-extern char** environ;
 
 namespace {
 
@@ -136,39 +129,11 @@ TEST(VerifyCli, CtrlCStopsTheRunAsCancelled) {
   ASSERT_TRUE(fixtures::MakeZeroImage(image, 16ull << 30));  // sparse: reads of holes are quick
   fixtures::DriveMap map({{'E', "fixed", image}});
 
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  const std::string cli = Cli();
-  std::vector<char*> argv{const_cast<char*>(cli.c_str()), const_cast<char*>("verify"), const_cast<char*>("E:"),
-                          nullptr};
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, cli.c_str(), &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-
-  std::string output;
-  char buf[4096];
   bool signalled = false;
-  for (;;) {
-    const ssize_t n = read(out[0], buf, sizeof buf);
-    if (n <= 0) break;
-    output.append(buf, static_cast<size_t>(n));
-    if (!signalled && output.find("Verifying drive E:") != std::string::npos) {
-      kill(pid, SIGINT);
-      signalled = true;
-    }
-  }
-  close(out[0]);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  const auto run = fixtures::RunToolInterruptedAt({Cli(), "verify", "E:"}, "Verifying drive E:", signalled);
+  const std::string& output = run.output;
   ASSERT_TRUE(signalled) << output;
-  ASSERT_TRUE(WIFEXITED(status)) << output;
-  EXPECT_EQ(WEXITSTATUS(status), 3) << output;
+  EXPECT_EQ(run.exitCode, 3) << output;
   EXPECT_NE(output.find("Stopping the verification of drive E:."), std::string::npos) << output;
   EXPECT_NE(output.find("(Cancelled)"), std::string::npos) << output;
 }

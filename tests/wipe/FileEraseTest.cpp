@@ -6,16 +6,10 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 
-#include "platform/MemoryBackend.h"
-#include "settings/CLogger.h"
 #include "settings/CSettings.h"
-#include "tests/fixtures/Fixtures.h"
-#include "tests/wipe/WipeTestSupport.h"
-#include "wipe/DriveWipeThread.h"
+#include "tests/wipe/FloppyWipeTest.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -44,34 +38,17 @@ std::map<std::string, uint64_t> Listing(const std::string& folder) {
   return out;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using fixtures::ReadFile;
 
-class FileEraseTest : public ::testing::Test {
+class FileEraseTest : public wipetest::FloppyWipeTest {
  protected:
   void SetUp() override {
-    TheLogger().Close();
-    FormatWhenFinished = true;
-    ASSERT_TRUE(fixtures::MakeFloppy(image));
-    disk = platform::MemoryDisk::FromImage(image);
-    ASSERT_TRUE(disk);
+    FloppyWipeTest::SetUp();
+    if (HasFatalFailure()) return;
     disk->freeBytes = kFloppyFree;
   }
-  void TearDown() override { TheLogger().Close(); }
 
-  std::unique_ptr<DriveWipeThread> MakeThread(int passes) {
-    DriveWipeThread::Environment env;
-    env.backends = [d = disk](char) { return platform::MakeMemoryBackend(d); };
-    env.notifyShell = [](char) {};
-    env.rootFolder = root.path();
-    auto thread = std::make_unique<DriveWipeThread>(&window, true, passes, "FLOPPY", WIPE_FS_FAT, 'q', env);
-    thread->Controller().SetRetryPause(1ms);
-    return thread;
-  }
+  std::unique_ptr<DriveWipeThread> MakeThread(int passes) { return FloppyWipeTest::MakeThread(passes, "FLOPPY"); }
   void PutFiles() {
     fs::create_directories(root.File("sub/deeper"));
     ASSERT_TRUE(fixtures::WriteFile(root.File("a.txt"), "alpha"));
@@ -93,24 +70,6 @@ class FileEraseTest : public ::testing::Test {
     }
     return expected;
   }
-  std::string Ends() {
-    std::string out;
-    for (const auto& m : window.Messages()) {
-      if (m.id == WM_WIPE_STAGE) out += "S ";
-      if (m.id == WM_WIPE_FINISHED) out += "F" + std::to_string(m.wParam) + "," + std::to_string(m.lParam) + " ";
-      if (m.id == WM_WIPE_FAILED) out += "X" + std::to_string(m.wParam) + " ";
-    }
-    return out;
-  }
-
-  fixtures::TempDir dir;
-  fixtures::TempDir root;
-  std::string image = dir.File("floppy.img");
-  fixtures::DriveMap map{{{'Q', "removable", dir.File("floppy.img")}}};
-  std::shared_ptr<platform::MemoryDisk> disk;
-  wipetest::RecordingTarget window;
-  wipetest::ScriptedFormatter formatter;
-  wipetest::FormatterGuard formatterGuard{&formatter};
   wipetest::VersionGuard versionGuard{Windows98()};
   std::map<std::string, uint64_t> atCleanup;
 };
@@ -140,11 +99,11 @@ TEST_F(FileEraseTest, ThreePassesRewriteTheSameFilesAndCleanupRemovesExactlyThem
   std::vector<std::string> passOneContent;
   window.onSend = [&](const Message& m) {
     if (m.progress.phase == WP_OVERWRITE && m.progress.passNumber == 2 && m.progress.percent == 0.0f) {
-      passOneContent.push_back(ReadAll(root.File("00000005.000")));
+      passOneContent.push_back(ReadFile(root.File("00000005.000")));
     }
     if (m.progress.phase == WP_CLEANUP && m.progress.percent == 0.0f) {
       atCleanup = Listing(root.path());
-      passOneContent.push_back(ReadAll(root.File("00000005.000")));
+      passOneContent.push_back(ReadFile(root.File("00000005.000")));
     }
   };
   auto thread = MakeThread(3);
@@ -340,7 +299,7 @@ TEST_F(FileEraseTest, CancelAtThePreFormatQuestionStopsBeforeAnythingIsWritten) 
   EXPECT_TRUE(formatter.requests.empty());
   EXPECT_TRUE(window.Progress().empty());
   EXPECT_EQ(Listing(root.path()).size(), 2u);  // a.txt and sub are still there
-  const std::string log = ReadAll(dir.File("Log.txt"));
+  const std::string log = ReadFile(dir.File("Log.txt"));
   EXPECT_NE(log.find("Operation: Overwrite drive Q:\r\nOverwrites: 3 with verification (DoD 5220.22-M).\r\n"),
             std::string::npos)
       << log;

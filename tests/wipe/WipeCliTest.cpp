@@ -2,21 +2,12 @@
 // leftovers and real files: nothing of the old content survives, a file
 // system with the chosen label is left behind, and the log has the record.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include "settings/CSettings.h"
 #include "tests/fixtures/Fixtures.h"
-
-extern char** environ;
 
 namespace {
 
@@ -32,18 +23,8 @@ std::string RandomBytes(size_t size, uint32_t seed) {
   return out;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool WriteAll(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
-}
+using fixtures::ReadFile;
+using fixtures::WriteFile;
 
 uint64_t Hash16(const char* p) {
   uint64_t a, b;
@@ -81,7 +62,7 @@ struct DirtyImage {
   DirtyImage(const fixtures::TempDir& dir, Kind kind, uint64_t size) : kind(kind) {
     path = dir.File(kind == Kind::Fat ? "fat.img" : "ntfs.img");
     sources.push_back(RandomBytes(size, 11));
-    EXPECT_TRUE(WriteAll(path, sources[0]));
+    EXPECT_TRUE(WriteFile(path, sources[0]));
     const auto made = kind == Kind::Fat ? fixtures::RunTool({"mkfs.fat", "-F", "12", "-n", "ORIGINAL", path})
                                         : fixtures::RunTool({"mkntfs", "-F", "-Q", "-L", "ORIGINAL", path});
     EXPECT_TRUE(made.ok()) << made.output;
@@ -90,7 +71,7 @@ struct DirtyImage {
     for (size_t bytes : {70000u, 300000u}) {
       sources.push_back(RandomBytes(bytes, 100 + n));
       const std::string host = dir.File("file" + std::to_string(n) + ".bin");
-      EXPECT_TRUE(WriteAll(host, sources.back()));
+      EXPECT_TRUE(WriteFile(host, sources.back()));
       std::string error;
       EXPECT_TRUE(fixtures::CopyIn(path, fs, host, "FILE" + std::to_string(n) + ".BIN", &error)) << error;
       ++n;
@@ -129,7 +110,7 @@ TEST_P(WipeCliLevelTest, LeavesNothingOfTheOldContentAndALabelledFileSystem) {
   // FAT on a removable drive below 4 MiB is FAT12; NTFS needs a fixed one.
   map.WriteRaw(std::string("E: ") + (level.kind == Kind::Fat ? "removable " : "fixed ") + image.path + "\n");
   // The check finds the old content where it still is.
-  ASSERT_GE(FirstSurvivingRun(ReadAll(image.path), image.sources), 0);
+  ASSERT_GE(FirstSurvivingRun(ReadFile(image.path), image.sources), 0);
   UseLog();
   const std::string passes = std::to_string(level.passes);
   const auto run = Wipe({"E:", "--passes", passes, "--fs", level.kind == Kind::Fat ? "fat" : "ntfs", "--label",
@@ -137,7 +118,7 @@ TEST_P(WipeCliLevelTest, LeavesNothingOfTheOldContentAndALabelledFileSystem) {
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_NE(run.output.find("Your drive is now clean."), std::string::npos);
 
-  const std::string after = ReadAll(image.path);
+  const std::string after = ReadFile(image.path);
   ASSERT_EQ(after.size(), 3u << 20);
   EXPECT_EQ(FirstSurvivingRun(after, image.sources), -1);
 
@@ -152,7 +133,7 @@ TEST_P(WipeCliLevelTest, LeavesNothingOfTheOldContentAndALabelledFileSystem) {
     EXPECT_NE(info.output.find("Volume Name: Wiped1"), std::string::npos) << info.output;
   }
 
-  const std::string log = ReadAll(dir.File("Log.txt"));
+  const std::string log = ReadFile(dir.File("Log.txt"));
   std::string header = "Operation: Overwrite drive E:\r\nOverwrites: " + passes;
   if (level.passes == 3) header += " with verification (DoD 5220.22-M).";
   header += "\r\n";
@@ -184,7 +165,7 @@ TEST_P(WipeCliNoFormatTest, WithoutTheFormatTheImageHoldsTheLastPattern) {
   const auto run = Wipe({"e", "--passes", std::to_string(passes), "--no-format", "--yes"});
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_EQ(run.output.find("Format Progress"), std::string::npos);
-  const std::string after = ReadAll(image.path);
+  const std::string after = ReadFile(image.path);
   ASSERT_EQ(after.size(), 2u << 20);
   if (passes == 3) {
     for (size_t i = 0; i < after.size(); i += 2) {
@@ -201,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(Levels, WipeCliNoFormatTest, ::testing::Values(1, 3, 7,
 TEST_F(WipeCliTest, RefusesTheSystemDriveAndBadArguments) {
   DirtyImage image(dir, Kind::Fat, 1u << 20);
   map.WriteRaw("E: removable " + image.path + "\n");
-  const std::string before = ReadAll(image.path);
+  const std::string before = ReadFile(image.path);
   struct Case {
     std::vector<std::string> args;
     const char* says;
@@ -214,25 +195,25 @@ TEST_F(WipeCliTest, RefusesTheSystemDriveAndBadArguments) {
     EXPECT_EQ(run.exitCode, 2) << run.output;
     EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
   }
-  EXPECT_EQ(ReadAll(image.path), before);
+  EXPECT_EQ(ReadFile(image.path), before);
 }
 
 TEST_F(WipeCliTest, WithoutYesItAsksAndANoWritesNothing) {
   DirtyImage image(dir, Kind::Fat, 1u << 20);
   map.WriteRaw("E: removable " + image.path + "\n");
-  const std::string before = ReadAll(image.path);
+  const std::string before = ReadFile(image.path);
   // Standard input is empty: every question gets its Escape answer.
   const auto run = Wipe({"E:"});
   EXPECT_EQ(run.exitCode, 3) << run.output;
   EXPECT_NE(run.output.find("Confirmation 1 of 2"), std::string::npos);
   EXPECT_NE(run.output.find("All the data stored on this disk will be permanently erased"), std::string::npos);
-  EXPECT_EQ(ReadAll(image.path), before);
+  EXPECT_EQ(ReadFile(image.path), before);
 }
 
 TEST_F(WipeCliTest, FormatThatFailsSixTimesEndsWithFormatError) {
   // NTFS cannot be made on half a mebibyte: every attempt fails.
   const std::string path = dir.File("small.img");
-  ASSERT_TRUE(WriteAll(path, RandomBytes(512 * 1024, 5)));
+  ASSERT_TRUE(WriteFile(path, RandomBytes(512 * 1024, 5)));
   map.WriteRaw("E: fixed " + path + "\n");
   const auto run = Wipe({"E:", "--fs", "ntfs", "--yes"});
   EXPECT_EQ(run.exitCode, 2) << run.output;
@@ -244,7 +225,7 @@ TEST_F(WipeCliTest, FormatThatFailsSixTimesEndsWithFormatError) {
 
 TEST_F(WipeCliTest, ReadOnlyLoopDeviceIsReportedWriteProtected) {
   DirtyImage image(dir, Kind::Fat, 1u << 20);
-  const std::string before = ReadAll(image.path);
+  const std::string before = ReadFile(image.path);
   auto attach = fixtures::LoopDevice::AttachImage(image.path, true);
   if (!attach.device && attach.unavailable) GTEST_SKIP() << attach.message;
   ASSERT_TRUE(attach.device) << attach.message;
@@ -252,47 +233,18 @@ TEST_F(WipeCliTest, ReadOnlyLoopDeviceIsReportedWriteProtected) {
   const auto run = Wipe({"E:", "--yes"});
   EXPECT_EQ(run.exitCode, 2) << run.output;
   EXPECT_NE(run.output.find("Write Protected (error 19)"), std::string::npos) << run.output;
-  EXPECT_EQ(ReadAll(image.path), before);
+  EXPECT_EQ(ReadFile(image.path), before);
 }
 
 TEST_F(WipeCliTest, CtrlCDuringPassTwoCancelsLikeTheWindowsCancel) {
   DirtyImage image(dir, Kind::Fat, 2u << 20);
   map.WriteRaw("E: removable " + image.path + "\n");
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  const std::string cli = Cli();
-  std::vector<std::string> args{cli, "wipe", "E:", "--passes", "3", "--yes"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  ASSERT_EQ(posix_spawn(&pid, cli.c_str(), &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-
-  std::string output;
   bool interrupted = false;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t got = read(out[0], buffer, sizeof buffer);
-    if (got <= 0) break;
-    output.append(buffer, static_cast<size_t>(got));
-    if (!interrupted && output.find("Overwrite 2 of 3") != std::string::npos) {
-      kill(pid, SIGINT);
-      interrupted = true;
-    }
-  }
-  close(out[0]);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  const auto run =
+      fixtures::RunToolInterruptedAt({Cli(), "wipe", "E:", "--passes", "3", "--yes"}, "Overwrite 2 of 3", interrupted);
+  const std::string& output = run.output;
   ASSERT_TRUE(interrupted) << output;
-  ASSERT_TRUE(WIFEXITED(status)) << output;
-  EXPECT_EQ(WEXITSTATUS(status), 3) << output;
+  EXPECT_EQ(run.exitCode, 3) << output;
   EXPECT_NE(output.find("Are you sure you want to cancel this operation?"), std::string::npos) << output;
   EXPECT_EQ(output.find("Overwrite 3 of 3"), std::string::npos) << output;
   EXPECT_EQ(output.find("Verification Progress"), std::string::npos) << output;

@@ -2,15 +2,8 @@
 // faults and log record.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
-#include "platform/MemoryBackend.h"
-#include "settings/CLogger.h"
 #include "settings/CSettings.h"
-#include "tests/fixtures/Fixtures.h"
-#include "tests/wipe/WipeTestSupport.h"
-#include "wipe/DriveWipeThread.h"
+#include "tests/wipe/FloppyWipeTest.h"
 
 using namespace std::chrono_literals;
 using wipetest::Message;
@@ -31,28 +24,12 @@ Pattern Classify(const std::vector<uint8_t>& bytes) {
   return zeros ? Pattern::Zeros : ones ? Pattern::Ones : pairs ? Pattern::Pairs : Pattern::Mixed;
 }
 
-class WipeThreadTest : public ::testing::Test {
+class WipeThreadTest : public wipetest::FloppyWipeTest {
  protected:
   void SetUp() override {
-    TheLogger().Close();
-    FormatWhenFinished = true;
-    ASSERT_TRUE(fixtures::MakeFloppy(image));
-    disk = platform::MemoryDisk::FromImage(image);
-    ASSERT_TRUE(disk && disk->bytes.size() == kFloppyBytes);
-  }
-  void TearDown() override {
-    TheLogger().Close();
-    FormatWhenFinished = true;
-  }
-
-  std::unique_ptr<DriveWipeThread> MakeThread(int passes, const char* label = "TEST", int fileSystem = WIPE_FS_FAT) {
-    DriveWipeThread::Environment env;
-    env.backends = [d = disk](char) { return platform::MakeMemoryBackend(d); };
-    env.notifyShell = [this](char letter) { notified.push_back(letter); };
-    env.rootFolder = root.path();
-    auto thread = std::make_unique<DriveWipeThread>(&window, true, passes, label, fileSystem, 'q', env);
-    thread->Controller().SetRetryPause(1ms);
-    return thread;
+    FloppyWipeTest::SetUp();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(disk->bytes.size(), kFloppyBytes);
   }
 
   void EnableLog() {
@@ -60,36 +37,11 @@ class WipeThreadTest : public ::testing::Test {
     settings.SetLogEnabled(true);
     settings.SetLogLocation(dir.path());
   }
-  std::string LogText() {
-    std::ifstream in(dir.File("Log.txt"), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string LogText() { return fixtures::ReadFile(dir.File("Log.txt")); }
   std::vector<uint8_t> DiskBytes() {
     std::lock_guard lock(disk->mutex);
     return disk->bytes;
   }
-  // The messages without the progress, as "S" stage, "F0,0" finished, "X19" failed.
-  std::string Ends() {
-    std::string out;
-    for (const auto& m : window.Messages()) {
-      if (m.id == WM_WIPE_STAGE) out += "S ";
-      if (m.id == WM_WIPE_FINISHED) out += "F" + std::to_string(m.wParam) + "," + std::to_string(m.lParam) + " ";
-      if (m.id == WM_WIPE_FAILED) out += "X" + std::to_string(m.wParam) + " ";
-    }
-    return out;
-  }
-
-  fixtures::TempDir dir;
-  fixtures::TempDir root;
-  std::string image = dir.File("q.img");
-  fixtures::DriveMap map{{{'Q', "removable", dir.File("q.img")}}};
-  std::shared_ptr<platform::MemoryDisk> disk;
-  wipetest::RecordingTarget window;
-  wipetest::ScriptedFormatter formatter;
-  wipetest::FormatterGuard guard{&formatter};
-  std::vector<char> notified;
 };
 
 TEST_F(WipeThreadTest, OneCleanPassSendsTheFullSequenceAndLogsTheRecord) {

@@ -212,6 +212,14 @@ void CCleanScan::RecordReadErrors() {
   Post(VN_ERROR_COUNT, static_cast<intptr_t>(ErrorCount()));
 }
 
+void CCleanScan::RecordMissingSectors(uint64_t count) {
+  if (count == 0) return;
+  const uint32_t before = errorCount_.load(std::memory_order_relaxed);
+  const uint64_t after = std::min<uint64_t>(uint64_t{before} + count, UINT32_MAX);
+  errorCount_.store(static_cast<uint32_t>(after), std::memory_order_relaxed);
+  Post(VN_ERROR_COUNT, static_cast<intptr_t>(ErrorCount()));
+}
+
 bool CCleanScan::FindSectorReference(uint64_t first, uint64_t last) {
   uint8_t* buf = buffer_.data();
   uint32_t attempts = 0;
@@ -396,7 +404,7 @@ void CCleanScan::ScanFat(uint8_t kind) {
   if (!FindSectorReference(fat.checkStart, last)) return;
 
   if (last < fat.firstFat) return;
-  ScanSectors(
+  const bool completed = ScanSectors(
       fat.firstFat, last, static_cast<uint64_t>(fat.lastSector),
       [&](uint64_t s, std::span<uint8_t> b) { JudgeFatSector(fat, s, b); },
       [&](uint64_t first, std::span<const uint8_t> run) {
@@ -407,6 +415,12 @@ void CCleanScan::ScanFat(uint8_t kind) {
         if (first >= fat.checkStart && static_cast<int64_t>(end) <= fat.lastSector) return AllComplementaryPairs(run);
         return end < fat.checkStart && AllBytesEqual(run, 0);
       });
+  // What the medium lacks of the volume was not verified: it is not clean,
+  // and the run is not cut short either (it covered all there is).
+  if (completed && static_cast<uint64_t>(fat.lastSector) > last) {
+    RecordMissingSectors(static_cast<uint64_t>(fat.lastSector) - last);
+    PostProgress(1, 1, 100.0f);
+  }
 }
 
 void CCleanScan::ScanNtfs(const NtfsBoot& boot) {
@@ -586,6 +600,9 @@ bool CCleanScan::ScanNtfsClusters() {
   // $Bitmap is padded with set bits past the last cluster; those clusters
   // do not exist, so the walk ends at the volume's cluster count.
   const uint64_t limit = std::min(bitmapBitCount_, ntfs_.clusterCount);
+  // Clusters whose first sector the medium holds; the rest of the volume is
+  // missing from it and counted as unreadable after the walk.
+  const uint64_t walkEnd = std::min(limit, lastReadable / spc + 1);
   const uint64_t step = quick_ ? 10 : 1;
   // Clusters are read in long sequential requests; each request covers whole
   // groups (one cluster, or ten in quick mode).
@@ -604,12 +621,12 @@ bool CCleanScan::ScanNtfsClusters() {
   uint64_t nextWindow = 0;                   // index of the window to judge next
   // Never past the volume: a quick group at the end would otherwise read
   // clusters that do not exist and count their sectors as errors.
-  auto countFrom = [&](uint64_t k) { return std::min(perRead, limit - k); };
+  auto countFrom = [&](uint64_t k) { return std::min(perRead, walkEnd - k); };
   // Window j holds clusters j x perRead on, read by worker j % depth into
   // buffer j % (depth + 1), as the sector scans do with their runs.
   auto startWindow = [&](uint64_t j) {
     const uint64_t k = j * perRead;
-    if (k >= limit || k * spc > lastReadable) return;
+    if (k >= walkEnd) return;
     pool.For(j).Start(windows[j % windowCount].data(), k * spc, static_cast<uint32_t>(countFrom(k) * spc));
   };
   // The next window. When its read failed the same clusters are read again
@@ -634,11 +651,14 @@ bool CCleanScan::ScanNtfsClusters() {
   };
   for (uint64_t j = 0; j < depth; ++j) startWindow(j);
 
-  for (uint64_t k = 0; k < limit; k += step) {
-    if (StopRequested()) break;
+  bool stopped = false;
+  for (uint64_t k = 0; k < walkEnd; k += step) {
+    if (StopRequested()) {
+      stopped = true;
+      break;
+    }
     PostProgress(k, bitmapBitCount_, 99.0f);
     const bool allocated = bitmap_->GetBit(k);
-    if (k * spc > lastReadable) break;
     if (k >= windowEnd) fill(k);
     const std::span<const uint8_t> cluster(buf + (k - windowStart) * clusterBytes, clusterBytes);
     const int64_t kk = static_cast<int64_t>(k);
@@ -650,5 +670,6 @@ bool CCleanScan::ScanNtfsClusters() {
       if (kk == end) takePair();
     }
   }
+  if (!stopped && walkEnd < limit) RecordMissingSectors((limit - walkEnd) * spc);
   return true;
 }

@@ -71,6 +71,9 @@ class CCleanScan {
   // After a failed read: every sector the controller could not read is an
   // error and makes its unit dirty; then VN_ERROR_COUNT is posted.
   void RecordReadErrors();
+  // Sectors the volume claims that lie past the end of the medium: each
+  // counts as a sector that could not be read.
+  void RecordMissingSectors(uint64_t count);
 
   // Readable from any thread while the scan runs.
   uint32_t DirtyCount() const { return dirtyCount_.load(std::memory_order_relaxed); }

@@ -29,10 +29,13 @@ struct Case {
   uint64_t size = 0;  // 0: the usual size of the file system's test volume
 };
 
-std::string CaseName(const testing::TestParamInfo<Case>& info) {
-  return std::string(fixtures::Name(info.param.fs)) + "_level" + std::to_string(info.param.level) +
-         (info.param.size ? "_" + std::to_string(info.param.size >> 20) + "MiB" : "");
+std::string CaseText(const Case& c) {
+  return std::string(fixtures::Name(c.fs)) + "_level" + std::to_string(c.level) +
+         (c.size ? "_" + std::to_string(c.size >> 20) + "MiB" : "");
 }
+std::string CaseName(const testing::TestParamInfo<Case>& info) { return CaseText(info.param); }
+// A failure names the case, not its bytes.
+void PrintTo(const Case& c, std::ostream* os) { *os << CaseText(c); }
 
 class WipedAndFormatted : public testing::TestWithParam<Case> {};
 

@@ -78,6 +78,8 @@ struct WipeCase {
   const char* fs;    // --fs
   const char* expected;
 };
+// A failure names the case, not its bytes.
+void PrintTo(const WipeCase& c, std::ostream* os) { *os << c.name; }
 
 class WipedByTheCli : public testing::TestWithParam<std::tuple<WipeCase, int>> {};
 

@@ -101,6 +101,11 @@ struct Level {
   Kind kind;
   int passes;
 };
+std::string LevelText(const Level& level) {
+  return std::string(level.kind == Kind::Fat ? "Fat" : "Ntfs") + std::to_string(level.passes);
+}
+// A failure names the level, not its bytes.
+void PrintTo(const Level& level, std::ostream* os) { *os << LevelText(level); }
 
 class WipeCliLevelTest : public WipeCliTest, public ::testing::WithParamInterface<Level> {};
 
@@ -151,10 +156,7 @@ INSTANTIATE_TEST_SUITE_P(Levels, WipeCliLevelTest,
                          ::testing::Values(Level{Kind::Fat, 1}, Level{Kind::Fat, 3}, Level{Kind::Fat, 7},
                                            Level{Kind::Fat, 12}, Level{Kind::Ntfs, 1}, Level{Kind::Ntfs, 3},
                                            Level{Kind::Ntfs, 7}, Level{Kind::Ntfs, 12}),
-                         [](const auto& info) {
-                           return std::string(info.param.kind == Kind::Fat ? "Fat" : "Ntfs") +
-                                  std::to_string(info.param.passes);
-                         });
+                         [](const auto& info) { return LevelText(info.param); });
 
 class WipeCliNoFormatTest : public WipeCliTest, public ::testing::WithParamInterface<int> {};
 

@@ -19,6 +19,11 @@ struct ShortCase {
   int level;
   bool quick;
 };
+std::string CaseText(const ShortCase& c) {
+  return std::string(fixtures::Name(c.fs)) + "_level" + std::to_string(c.level) + (c.quick ? "_quick" : "_full");
+}
+// A failure names the case, not its bytes.
+void PrintTo(const ShortCase& c, std::ostream* os) { *os << CaseText(c); }
 
 class ShortMedium : public ::testing::TestWithParam<ShortCase> {};
 
@@ -76,9 +81,6 @@ INSTANTIATE_TEST_SUITE_P(Volumes, ShortMedium,
                                            ShortCase{FileSystem::FAT32, 12, true},
                                            ShortCase{FileSystem::NTFS, 1, false},
                                            ShortCase{FileSystem::NTFS, 3, true}),
-                         [](const ::testing::TestParamInfo<ShortCase>& info) {
-                           return std::string(fixtures::Name(info.param.fs)) + "_level" +
-                                  std::to_string(info.param.level) + (info.param.quick ? "_quick" : "_full");
-                         });
+                         [](const ::testing::TestParamInfo<ShortCase>& info) { return CaseText(info.param); });
 
 }  // namespace

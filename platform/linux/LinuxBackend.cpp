@@ -330,8 +330,9 @@ class LinuxBackend final : public SectorBackend {
     if (main_.writeLocked) return errc::kWriteProtect;
     Forget();
     if (position_ > UINT64_MAX / kSectorBytes) return errc::kSectorNotFound;
-    const uint32_t error = Io(main_, true, position_ * kSectorBytes,
-                              const_cast<uint8_t*>(static_cast<const uint8_t*>(buffer)), bytes);
+    const uint64_t offset = position_ * kSectorBytes;
+    uint32_t error = Io(main_, true, offset, const_cast<uint8_t*>(static_cast<const uint8_t*>(buffer)), bytes);
+    if (error == 0) error = WriteTail(offset, static_cast<const uint8_t*>(buffer), bytes);
     if (error == 0) {
       done = bytes;
       position_ += bytes / kSectorBytes;
@@ -420,6 +421,24 @@ class LinuxBackend final : public SectorBackend {
       struct stat st {};
       if (::fstat(ch.fd, &st) == 0) ch.size = static_cast<uint64_t>(st.st_size);
     }
+  }
+
+  // An image file whose size is not a whole number of sectors ends in a few
+  // bytes no sector covers. A write that reaches the last whole sector
+  // carries on over them with the start of that sector's bytes, so a pass
+  // leaves nothing of the old content there either.
+  uint32_t WriteTail(uint64_t offset, const uint8_t* buf, uint32_t bytes) {
+    if (main_.blockDevice || bytes < kSectorBytes) return 0;
+    const uint64_t tail = main_.size % kSectorBytes;
+    if (tail == 0 || offset + bytes != main_.size - tail) return 0;
+    const bool toggled = main_.direct && SetDirect(main_.fd, false);
+    if (main_.direct && !toggled) return errc::kGenFailure;
+    const int r = RawIo(main_.fd, true, offset + bytes, const_cast<uint8_t*>(buf + bytes - kSectorBytes),
+                        static_cast<size_t>(tail));
+    if (toggled) (void)SetDirect(main_.fd, true);
+    if (r == 0) return 0;
+    if (r == -1) return errc::kSectorNotFound;
+    return r == EBADF ? errc::kWriteProtect : ErrnoToCode(r, IoOp::Write);
   }
 
   uint32_t Io(Channel& ch, bool write, uint64_t offset, uint8_t* buf, uint32_t bytes) {

@@ -113,6 +113,41 @@ TEST_F(ImageBackend, NothingPassesTheEndAndAFailureLeavesThePosition) {
   EXPECT_EQ(backend->DeviceSize(), 1u << 20);
 }
 
+TEST(OddSizeImage, AWriteToTheLastSectorAlsoCoversTheBytesPastIt) {
+  // An image of 6 sectors and 300 bytes: no sector holds those bytes, yet
+  // they are the image's content and a pass must overwrite them.
+  fixtures::TempDir dir;
+  const std::string image = dir.File("odd.img");
+  constexpr uint64_t kSize = 6 * 512 + 300;
+  ASSERT_TRUE(fixtures::MakeZeroImage(image, kSize));
+  ASSERT_TRUE(fixtures::FillRandom(image, 0, kSize, 3));
+  auto backend = platform::MakeLinuxBackend(image);
+  ASSERT_EQ(backend->Open(), 0u);
+  EXPECT_EQ(backend->DeviceSize(), kSize);
+  platform::AlignedBuffer buf(2 * 512);
+  for (size_t i = 0; i < buf.size(); i += 2) {
+    buf.data()[i] = 0x5A;
+    buf.data()[i + 1] = 0xA5;
+  }
+  uint32_t done = 0;
+  // A write short of the end leaves the tail alone.
+  const std::string original = fixtures::ReadBytes(image, 6 * 512, 300);
+  ASSERT_EQ(backend->SetPosition(0), 0u);
+  ASSERT_EQ(backend->Write(buf.data(), 2 * 512, done), 0u);
+  ASSERT_EQ(backend->Flush(), 0u);
+  EXPECT_EQ(fixtures::ReadBytes(image, 6 * 512, 300), original);
+  ASSERT_EQ(backend->SetPosition(4), 0u);
+  ASSERT_EQ(backend->Write(buf.data(), 2 * 512, done), 0u);
+  EXPECT_EQ(done, 2u * 512);
+  EXPECT_EQ(backend->Position(), 6u);
+  ASSERT_EQ(backend->Flush(), 0u);
+  const std::string tail = fixtures::ReadBytes(image, 6 * 512, 300);
+  EXPECT_EQ(tail, std::string(reinterpret_cast<const char*>(buf.data()) + 512, 300));
+  struct stat st {};
+  ASSERT_EQ(::stat(image.c_str(), &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.st_size), kSize) << "the image keeps its size";
+}
+
 TEST_F(ImageBackend, ReadOnlyOpenRefusesWritesWith19AndStillReads) {
   auto ro = platform::MakeLinuxBackend(image, {.readOnly = true});
   ASSERT_EQ(ro->Open(), 0u);

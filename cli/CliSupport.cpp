@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <csignal>
+#include <utility>
 
 namespace cli {
 
@@ -20,6 +21,16 @@ std::string Thousands(uint64_t n) {
     out.push_back(digits[i]);
   }
   return out;
+}
+
+EngineSession::EngineSession(platform::AskUserFunction ask) {
+  platform::SetMainThreadDispatcher(&loop);
+  platform::SetAskUser(std::move(ask));
+}
+
+EngineSession::~EngineSession() {
+  platform::SetMainThreadDispatcher(nullptr);
+  platform::SetAskUser(nullptr);
 }
 
 namespace {

@@ -172,11 +172,10 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
     return kExitNotVerified;
   }
 
-  platform::EventLoop loop;
-  platform::SetMainThreadDispatcher(&loop);
-  platform::SetAskUser([](const std::string& text, const std::string& title, int buttons, int) {
+  cli::EngineSession session([](const std::string& text, const std::string& title, int buttons, int) {
     return AskOnTerminal(text, title, buttons);
   });
+  platform::EventLoop& loop = session.loop;
 
   Display d;
   platform::LoopMessageTarget window(loop, [&](uint32_t message, uintptr_t code, intptr_t value) -> intptr_t {
@@ -207,8 +206,6 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
   auto thread = std::make_unique<DriveVerifyThread>(true, o.quick, o.letter, &window);
   if (!thread->Opened()) {
     thread.reset();
-    platform::SetMainThreadDispatcher(nullptr);
-    platform::SetAskUser(nullptr);
     std::fprintf(stderr,
                  "Error: Failed to access the drive.  Please make sure that there is a disk in the drive and that "
                  "it is not write-protected.\n");
@@ -242,8 +239,6 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
   const bool setUnavailable = thread->SetUnavailable();
   const uint64_t total = thread->TotalSectors();
   thread.reset();
-  platform::SetMainThreadDispatcher(nullptr);
-  platform::SetAskUser(nullptr);
 
   std::printf("Drive:          %c:\n", o.letter);
   std::printf("Drive Type:     %s\n", d.type.c_str());

@@ -230,16 +230,15 @@ int RunWipe(const std::vector<std::string>& args) {
     return kExitCancelled;
   }
 
-  platform::EventLoop loop;
-  platform::SetMainThreadDispatcher(&loop);
   const bool yes = o.yes;
-  platform::SetAskUser([yes](const std::string& text, const std::string& title, int buttons, int /*icon*/) {
+  cli::EngineSession session([yes](const std::string& text, const std::string& title, int buttons, int /*icon*/) {
     if (!yes) return AskOnTerminal(text, title, buttons);
     const int answer = AgreeingAnswer(buttons);
     std::fprintf(stderr, "\n%s: %s -> %s\n", title.c_str(), text.c_str(),
                  answer == ResultYes ? "Yes" : answer == ResultOk ? "Ok" : "go on");
     return answer;
   });
+  platform::EventLoop& loop = session.loop;
 
   Console console(o.letter, o.passes);
   int stage = 0;
@@ -313,8 +312,6 @@ int RunWipe(const std::vector<std::string>& args) {
   const uint32_t code = static_cast<uint32_t>(thread->GetErrorCode());
   const uint32_t errors = thread->GetSectorErrorCount();
   thread.reset();
-  platform::SetMainThreadDispatcher(nullptr);
-  platform::SetAskUser(nullptr);
 
   if (!endMessage) {
     PrintMessage(WipeFailedMessage(code), code);

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -17,19 +16,6 @@
 
 namespace platform {
 namespace {
-
-std::string ReadLine(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
-
-dev_t ReadDev(const std::string& sysDir) {
-  unsigned major = 0, minor = 0;
-  if (std::sscanf(ReadLine(sysDir + "/dev").c_str(), "%u:%u", &major, &minor) != 2) return 0;
-  return makedev(major, minor);
-}
 
 std::vector<std::string> List(const std::string& dir) {
   std::vector<std::string> names;
@@ -79,7 +65,7 @@ std::vector<MachineVolume> ScanVolumes() {
     const std::string dir = "/sys/block/" + disk;
     // eMMC boot and replay-protected areas are not volumes.
     if (disk.find("boot") != std::string::npos || disk.find("rpmb") != std::string::npos) continue;
-    const bool removable = ReadLine(dir + "/removable") == "1";
+    const bool removable = ReadFirstLine(dir + "/removable") == "1";
     const uint32_t type = TypeOfDisk(disk, removable);
     std::vector<std::string> parts;
     for (const std::string& name : List(dir)) {
@@ -90,14 +76,14 @@ std::vector<MachineVolume> ScanVolumes() {
     if (parts.empty()) parts.push_back(dir);
     for (const std::string& sys : parts) {
       if (!List(sys + "/holders").empty()) continue;
-      const bool empty = ReadLine(sys + "/size") == "0" || ReadLine(sys + "/size").empty();
+      const bool empty = ReadFirstLine(sys + "/size") == "0" || ReadFirstLine(sys + "/size").empty();
       // An empty card reader or floppy drive still has its letter; an
       // unused loop or zram device is not a drive at all.
       if (empty && type != DRIVE_REMOVABLE && type != DRIVE_CDROM) continue;
       if (empty && (StartsWith(disk, "loop") || StartsWith(disk, "zram"))) continue;
       MachineVolume v;
       v.node = "/dev/" + sys.substr(sys.rfind('/') + 1);
-      v.device = ReadDev(sys);
+      v.device = SysfsDevice(sys);
       v.type = type;
       v.floppy = StartsWith(disk, "fd");
       volumes.push_back(v);
@@ -112,7 +98,7 @@ dev_t WholeDisk(dev_t device) {
   const std::string sys =
       "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
   if (!Exists(sys + "/partition")) return device;
-  const dev_t parent = ReadDev(sys + "/..");
+  const dev_t parent = SysfsDevice(sys + "/..");
   return parent ? parent : device;
 }
 

@@ -37,14 +37,20 @@ std::string RealPath(const std::string& path) {
   return out;
 }
 
-std::string ReadLine(const std::string& path) {
+}  // namespace
+
+std::string ReadFirstLine(const std::string& path) {
   std::ifstream in(path);
   std::string line;
   std::getline(in, line);
   return line;
 }
 
-}  // namespace
+dev_t SysfsDevice(const std::string& sysDir) {
+  unsigned major = 0, minor = 0;
+  if (std::sscanf(ReadFirstLine(sysDir + "/dev").c_str(), "%u:%u", &major, &minor) != 2) return 0;
+  return makedev(major, minor);
+}
 
 std::vector<MountEntry> ReadMountInfo(const std::string& path) {
   std::vector<MountEntry> mounts;
@@ -91,12 +97,11 @@ dev_t DeviceOfPath(const std::string& path) {
   while (dirent* e = ::readdir(dir)) {
     const std::string name = e->d_name;
     if (name.rfind("loop", 0) != 0) continue;
-    std::string backing = ReadLine("/sys/block/" + name + "/loop/backing_file");
+    std::string backing = ReadFirstLine("/sys/block/" + name + "/loop/backing_file");
     if (backing.empty()) continue;
     if (backing != image) continue;
-    unsigned major = 0, minor = 0;
-    if (std::sscanf(ReadLine("/sys/block/" + name + "/dev").c_str(), "%u:%u", &major, &minor) == 2) {
-      found = makedev(major, minor);
+    if (const dev_t device = SysfsDevice("/sys/block/" + name); device != 0) {
+      found = device;
       break;
     }
   }

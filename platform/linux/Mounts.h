@@ -25,6 +25,13 @@ dev_t DeviceOfPath(const std::string& path);
 std::string MountPointOfDevice(dev_t device, const std::vector<MountEntry>& mounts);
 std::string MountPointOf(const std::string& path);
 
+// The first line of a file such as a sysfs attribute, without its newline;
+// "" when it cannot be read.
+std::string ReadFirstLine(const std::string& path);
+// The device number a sysfs device folder gives in its "dev" file; 0 when
+// it gives none.
+dev_t SysfsDevice(const std::string& sysDir);
+
 // The block device holding the root file system; 0 when "/" is not on a
 // block device (a container's overlay, a network root).
 dev_t RootDevice(const std::vector<MountEntry>& mounts);

@@ -22,14 +22,6 @@ namespace {
 constexpr uint64_t kFloppyFree = 2847ull * 512;
 constexpr uint32_t kRun = 64 * 512;
 
-platform::OsVersionInfo Windows98() {
-  platform::OsVersionInfo v;
-  v.platformId = platform::kPlatformWindows;
-  v.majorVersion = 4;
-  v.minorVersion = 10;
-  return v;
-}
-
 std::map<std::string, uint64_t> Listing(const std::string& folder) {
   std::map<std::string, uint64_t> out;
   for (const auto& e : fs::directory_iterator(folder)) {
@@ -70,7 +62,7 @@ class FileEraseTest : public wipetest::FloppyWipeTest {
     }
     return expected;
   }
-  wipetest::VersionGuard versionGuard{Windows98()};
+  wipetest::VersionGuard versionGuard{wipetest::Windows98()};
   std::map<std::string, uint64_t> atCleanup;
 };
 

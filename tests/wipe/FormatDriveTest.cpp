@@ -126,11 +126,7 @@ TEST_F(FormatDriveTest, RemovableDriveOfUnknownSizeIsNotFormatted) {
 }
 
 TEST_F(FormatDriveTest, WindowsNinetyEightPathTriesOnceAndReportsTheEnd) {
-  platform::OsVersionInfo v;
-  v.platformId = platform::kPlatformWindows;
-  v.majorVersion = 4;
-  v.minorVersion = 10;
-  wipetest::VersionGuard version(v);
+  wipetest::VersionGuard version(wipetest::Windows98());
   {
     formatter.outcomes = {false};
     auto drive = Drive(1474560, "removable");

@@ -98,6 +98,15 @@ struct FormatterGuard {
   ~FormatterGuard() { platform::InjectFormatter(nullptr); }
 };
 
+// Windows 98 (4.10), to inject for the paths of the 95/98/ME family.
+inline platform::OsVersionInfo Windows98() {
+  platform::OsVersionInfo v;
+  v.platformId = platform::kPlatformWindows;
+  v.majorVersion = 4;
+  v.minorVersion = 10;
+  return v;
+}
+
 struct VersionGuard {
   explicit VersionGuard(const platform::OsVersionInfo& info) { platform::InjectVersionInfo(info); }
   ~VersionGuard() { platform::InjectVersionInfo(std::nullopt); }

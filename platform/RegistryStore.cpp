@@ -141,6 +141,19 @@ int HexDigit(char c) {
   return -1;
 }
 
+// One to eight hex digits from s[j] on, as a number; j moves past all the
+// digits there are, so more than eight read as a failure.
+bool ParseHex32(const std::string& s, size_t& j, uint32_t& value) {
+  value = 0;
+  int digits = 0;
+  while (j < s.size() && HexDigit(s[j]) >= 0) {
+    value = value * 16 + static_cast<uint32_t>(HexDigit(s[j]));
+    ++j;
+    ++digits;
+  }
+  return digits > 0 && digits <= 8;
+}
+
 void SkipSpaces(const std::string& s, size_t& i) {
   while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
 }
@@ -232,13 +245,7 @@ bool ParseValueLine(const std::string& line, RegistryValue& value) {
   if (rest.compare(0, 6, "dword:") == 0) {
     size_t j = 6;
     uint32_t v = 0;
-    int digits = 0;
-    while (j < rest.size() && HexDigit(rest[j]) >= 0) {
-      v = v * 16 + static_cast<uint32_t>(HexDigit(rest[j]));
-      ++j;
-      ++digits;
-    }
-    if (digits == 0 || digits > 8 || !AtEnd(rest, j)) return false;
+    if (!ParseHex32(rest, j, v) || !AtEnd(rest, j)) return false;
     value.type = kRegDword;
     value.data = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
                   static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
@@ -251,13 +258,7 @@ bool ParseValueLine(const std::string& line, RegistryValue& value) {
   if (rest.compare(0, 4, "hex(") == 0) {
     size_t j = 4;
     uint32_t type = 0;
-    int digits = 0;
-    while (j < rest.size() && HexDigit(rest[j]) >= 0) {
-      type = type * 16 + static_cast<uint32_t>(HexDigit(rest[j]));
-      ++j;
-      ++digits;
-    }
-    if (digits == 0 || digits > 8 || rest.compare(j, 2, "):") != 0) return false;
+    if (!ParseHex32(rest, j, type) || rest.compare(j, 2, "):") != 0) return false;
     value.type = type;
     return ParseHexBytes(rest, j + 2, value.data);
   }

@@ -184,10 +184,20 @@ DriveTable DriveTable::Load() {
   // The user's map next: a mapped letter takes precedence over a machine
   // volume. An entry naming the system volume or the disk holding it is
   // dropped: it would make the system drive wipeable under another letter.
+  // With the root on LVM, RAID or an encrypted volume, the partitions and
+  // disks beneath it hold the system just as well.
+  std::set<dev_t> systemDevices;
+  if (root != 0) {
+    systemDevices = {root, WholeDisk(root)};
+    for (const dev_t d : DevicesBeneath(root)) {
+      systemDevices.insert(d);
+      systemDevices.insert(WholeDisk(d));
+    }
+  }
   for (DriveEntry& e : ReadDriveMap(DriveMapPath())) {
     if (used.count(e.letter)) continue;
     const dev_t device = DeviceOfPath(e.path);
-    if (root != 0 && device != 0 && (device == root || device == WholeDisk(root))) continue;
+    if (device != 0 && systemDevices.count(device)) continue;
     e.mountPoint = MountPointOfDevice(device, mounts);
     used.insert(e.letter);
     entries.push_back(e);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -123,12 +124,45 @@ std::string MountPointOf(const std::string& path) {
 
 dev_t RootDevice(const std::vector<MountEntry>& mounts) {
   // The last mount on "/" is the one in force.
-  dev_t root = 0;
+  const MountEntry* rootMount = nullptr;
   for (const auto& m : mounts) {
-    if (m.mountPoint == "/") root = m.device;
+    if (m.mountPoint == "/") rootMount = &m;
   }
-  if (root != 0 && major(root) == 0) return 0;
-  return root;
+  if (!rootMount) return 0;
+  if (major(rootMount->device) != 0) return rootMount->device;
+  // Btrfs (and other file systems with subvolumes) show an anonymous device
+  // number; the device node they were mounted from is the real one. An
+  // overlay or a network root has no node.
+  struct stat st {};
+  if (rootMount->source.rfind("/dev/", 0) == 0 && ::stat(rootMount->source.c_str(), &st) == 0 &&
+      S_ISBLK(st.st_mode)) {
+    return st.st_rdev;
+  }
+  return 0;
+}
+
+std::vector<dev_t> DevicesBeneath(dev_t device) {
+  std::vector<dev_t> found;
+  std::vector<dev_t> pending{device};
+  // Device mapper, RAID and the like list the devices they are built on in
+  // "slaves"; each of those may be built on others in turn.
+  while (!pending.empty() && found.size() < 256) {
+    const dev_t d = pending.back();
+    pending.pop_back();
+    const std::string slaves =
+        "/sys/dev/block/" + std::to_string(major(d)) + ":" + std::to_string(minor(d)) + "/slaves";
+    DIR* dir = ::opendir(slaves.c_str());
+    if (!dir) continue;
+    while (const dirent* entry = ::readdir(dir)) {
+      if (entry->d_name[0] == '.') continue;
+      const dev_t below = SysfsDevice(slaves + "/" + entry->d_name);
+      if (below == 0 || std::find(found.begin(), found.end(), below) != found.end()) continue;
+      found.push_back(below);
+      pending.push_back(below);
+    }
+    ::closedir(dir);
+  }
+  return found;
 }
 
 }  // namespace platform

@@ -36,4 +36,8 @@ dev_t SysfsDevice(const std::string& sysDir);
 // block device (a container's overlay, a network root).
 dev_t RootDevice(const std::vector<MountEntry>& mounts);
 
+// The block devices `device` is built on (device mapper, RAID), all the way
+// down; empty for a plain disk or partition.
+std::vector<dev_t> DevicesBeneath(dev_t device);
+
 }  // namespace platform

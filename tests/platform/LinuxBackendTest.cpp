@@ -294,6 +294,63 @@ TEST(Mounts, MountInfoFieldsAreParsedAndUnescaped) {
   EXPECT_EQ(platform::RootDevice(mounts), makedev(254, 0));
 }
 
+TEST(Mounts, RootWithAnAnonymousDeviceNumberIsFoundByItsSource) {
+  // Btrfs shows 0:N for "/"; the node it was mounted from is the system
+  // disk. An overlay has no node, and so no device.
+  fixtures::TempDir dir;
+  const std::string file = dir.File("mountinfo");
+  ASSERT_TRUE(fixtures::WriteFile(file, "28 1 0:31 /@ / rw,relatime shared:1 - btrfs /dev/null rw\n"));
+  // /dev/null is a character device, not a disk: no root device.
+  EXPECT_EQ(platform::RootDevice(platform::ReadMountInfo(file)), 0u);
+  ASSERT_TRUE(fixtures::WriteFile(file, "28 1 0:31 / / rw - overlay overlay rw,lowerdir=/a\n"));
+  EXPECT_EQ(platform::RootDevice(platform::ReadMountInfo(file)), 0u);
+}
+
+TEST(LoopDevice, BtrfsRootIsTheDeviceItWasMountedFrom) {
+  fixtures::TempDir dir;
+  const std::string image = dir.File("disk.img");
+  ASSERT_TRUE(fixtures::MakeZeroImage(image, 8 << 20));
+  auto attach = fixtures::LoopDevice::AttachImage(image, false);
+  if (!attach.device) {
+    if (attach.unavailable) GTEST_SKIP() << attach.message;
+    FAIL() << attach.message;
+  }
+  const std::string node = attach.device->node();
+  struct stat st {};
+  ASSERT_EQ(::stat(node.c_str(), &st), 0);
+  // A btrfs root on our own loop device: its device is the loop device.
+  const std::string file = dir.File("mountinfo");
+  ASSERT_TRUE(fixtures::WriteFile(file, "28 1 0:31 /@ / rw - btrfs " + node + " rw\n"));
+  EXPECT_EQ(platform::RootDevice(platform::ReadMountInfo(file)), st.st_rdev);
+  EXPECT_TRUE(platform::DevicesBeneath(st.st_rdev).empty());
+}
+
+TEST(LoopDevice, DeviceMapperVolumeListsTheDeviceItIsBuiltOn) {
+  // As LVM or dm-crypt build one under a root file system.
+  if (!fixtures::ToolAvailable("dmsetup")) GTEST_SKIP() << "dmsetup is not installed";
+  fixtures::TempDir dir;
+  const std::string image = dir.File("disk.img");
+  ASSERT_TRUE(fixtures::MakeZeroImage(image, 8 << 20));
+  auto attach = fixtures::LoopDevice::AttachImage(image, false);
+  if (!attach.device) {
+    if (attach.unavailable) GTEST_SKIP() << attach.message;
+    FAIL() << attach.message;
+  }
+  const std::string node = attach.device->node();
+  struct stat st {};
+  ASSERT_EQ(::stat(node.c_str(), &st), 0);
+  const std::string name = "nfx-test-" + std::to_string(::getpid());
+  const auto created =
+      fixtures::RunTool({"dmsetup", "create", name, "--table", "0 16384 linear " + node + " 0"});
+  if (!created.ok()) GTEST_SKIP() << "no device mapper here: " << created.output;
+  struct stat mapped {};
+  const bool found = ::stat(("/dev/mapper/" + name).c_str(), &mapped) == 0;
+  const std::vector<dev_t> beneath = found ? platform::DevicesBeneath(mapped.st_rdev) : std::vector<dev_t>{};
+  EXPECT_TRUE(fixtures::RunTool({"dmsetup", "remove", name}).ok());
+  ASSERT_TRUE(found);
+  EXPECT_EQ(beneath, std::vector<dev_t>{st.st_rdev});
+}
+
 TEST(LoopDevice, ReadOnlyLoopDeviceRefusesWritesWith19) {
   fixtures::TempDir dir;
   const std::string image = dir.File("floppy.img");

@@ -144,7 +144,10 @@ std::vector<DriveEntry> ReadDriveMap(const std::string& file) {
     size_t p = at;
     while (p < line.size() && std::isspace(static_cast<unsigned char>(line[p]))) ++p;
     e.path = line.substr(p);
-    if (e.path.empty()) continue;
+    // Only absolute paths: a relative one would name a different file from
+    // every folder the program is started in, and a wipe must never depend
+    // on where it was run.
+    if (e.path.empty() || e.path[0] != '/') continue;
     e.mapped = true;
     entries.push_back(e);
   }

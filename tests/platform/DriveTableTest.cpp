@@ -33,6 +33,7 @@ class MappedDrives : public ::testing::Test {
                   "H: floppy " + floppy + "\n"
                   "I: fixed\n"
                   "J removable " + floppy + "\n"
+                  "K: removable demo floppy.img\n"
                   "A: cdrom " + ntfs + "\n");
   }
   fixtures::TempDir dir;
@@ -53,10 +54,10 @@ TEST_F(MappedDrives, MapEntriesAppearWithTheirTypesAndTheSystemDriveIsNeverAnIma
   EXPECT_EQ(e->type, platform::DRIVE_FIXED);
   EXPECT_EQ(e->path, ntfs);
   EXPECT_EQ(table.GetDriveType('G'), platform::DRIVE_RAMDISK);
-  // A line with an unknown type, without a path or without the colon is
-  // skipped. (The letters may still go to machine volumes, such as loop
-  // devices other tests attach meanwhile.)
-  for (char letter : {'H', 'I', 'J'}) {
+  // A line with an unknown type, without a path, without the colon or with
+  // a relative path is skipped. (The letters may still go to machine
+  // volumes, such as loop devices other tests attach meanwhile.)
+  for (char letter : {'H', 'I', 'J', 'K'}) {
     const auto d = table.Find(letter);
     EXPECT_TRUE(!d || !d->mapped) << letter;
   }

@@ -311,10 +311,7 @@ TEST(LoopDevice, BtrfsRootIsTheDeviceItWasMountedFrom) {
   const std::string image = dir.File("disk.img");
   ASSERT_TRUE(fixtures::MakeZeroImage(image, 8 << 20));
   auto attach = fixtures::LoopDevice::AttachImage(image, false);
-  if (!attach.device) {
-    if (attach.unavailable) GTEST_SKIP() << attach.message;
-    FAIL() << attach.message;
-  }
+  NFX_REQUIRE_LOOP(attach);
   const std::string node = attach.device->node();
   struct stat st {};
   ASSERT_EQ(::stat(node.c_str(), &st), 0);
@@ -332,10 +329,7 @@ TEST(LoopDevice, DeviceMapperVolumeListsTheDeviceItIsBuiltOn) {
   const std::string image = dir.File("disk.img");
   ASSERT_TRUE(fixtures::MakeZeroImage(image, 8 << 20));
   auto attach = fixtures::LoopDevice::AttachImage(image, false);
-  if (!attach.device) {
-    if (attach.unavailable) GTEST_SKIP() << attach.message;
-    FAIL() << attach.message;
-  }
+  NFX_REQUIRE_LOOP(attach);
   const std::string node = attach.device->node();
   struct stat st {};
   ASSERT_EQ(::stat(node.c_str(), &st), 0);
@@ -356,10 +350,7 @@ TEST(LoopDevice, ReadOnlyLoopDeviceRefusesWritesWith19) {
   const std::string image = dir.File("floppy.img");
   ASSERT_TRUE(fixtures::MakeFloppy(image, "LOOPED"));
   auto attach = fixtures::LoopDevice::AttachImage(image, true);
-  if (!attach.device) {
-    if (attach.unavailable) GTEST_SKIP() << attach.message;
-    FAIL() << attach.message;
-  }
+  NFX_REQUIRE_LOOP(attach);
   const std::string node = attach.device->node();
 
   CDriveController drive([node](char) { return platform::MakeLinuxBackend(node); });
@@ -386,10 +377,7 @@ TEST(LoopDevice, DeviceThatLosesItsMediumGivesAnErrorNotAHang) {
   const std::string image = dir.File("disk.img");
   ASSERT_TRUE(fixtures::MakeZeroImage(image, 4 << 20));
   auto attach = fixtures::LoopDevice::AttachImage(image, false);
-  if (!attach.device) {
-    if (attach.unavailable) GTEST_SKIP() << attach.message;
-    FAIL() << attach.message;
-  }
+  NFX_REQUIRE_LOOP(attach);
   const std::string node = attach.device->node();
   auto backend = platform::MakeLinuxBackend(node);
   ASSERT_EQ(backend->Open(), 0u);
@@ -413,10 +401,7 @@ TEST(LoopDevice, MountedVolumeReportsItsFreeSpaceFromItsMountPoint) {
   ASSERT_TRUE(fixtures::MakeZeroImage(image, 16 << 20));
   ASSERT_TRUE(fixtures::RunTool({"mkfs.ext4", "-q", "-F", image}).ok());
   auto attach = fixtures::LoopDevice::AttachImage(image, false);
-  if (!attach.device) {
-    if (attach.unavailable) GTEST_SKIP() << attach.message;
-    FAIL() << attach.message;
-  }
+  NFX_REQUIRE_LOOP(attach);
   const std::string node = attach.device->node();
   const std::string mountPoint = dir.File("mnt");
   ASSERT_EQ(::mkdir(mountPoint.c_str(), 0755), 0);

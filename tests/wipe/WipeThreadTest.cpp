@@ -364,8 +364,7 @@ TEST(WipeThreadLoopDevice, ReadOnlyLoopDeviceFailsWith19) {
   ASSERT_TRUE(fixtures::MakeFloppy(image));
   const std::string before = fixtures::ReadBytes(image, 0, kFloppyBytes);
   auto attach = fixtures::LoopDevice::AttachImage(image, true);
-  if (!attach.device && attach.unavailable) GTEST_SKIP() << attach.message;
-  ASSERT_TRUE(attach.device) << attach.message;
+  NFX_REQUIRE_LOOP(attach);
   fixtures::DriveMap map({{'R', "removable", attach.device->node()}});
   TheLogger().Close();
   wipetest::RecordingTarget window;

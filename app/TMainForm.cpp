@@ -4,9 +4,9 @@
 #include <QMouseEvent>
 #include <map>
 
-#include "app/SkinWidgets.h"
+#include "widgets/SkinWidgets.h"
 #include "app/TForm_Help.h"
-#include "app/TXAMessageBox.h"
+#include "widgets/TXAMessageBox.h"
 #include "platform/qt/Ansi.h"
 #include "platform/qt/QtMessageTarget.h"
 #include "platform/qt/ShellOpen.h"

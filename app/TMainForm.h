@@ -3,7 +3,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/SkinnedForm.h"
+#include "widgets/SkinnedForm.h"
 #include "platform/MessageTarget.h"
 
 namespace Ui {

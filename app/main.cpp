@@ -5,9 +5,9 @@
 #include <exception>
 
 #include "app/Application.h"
-#include "app/DriveList.h"
+#include "widgets/DriveList.h"
 #include "app/TMainForm.h"
-#include "app/TXAMessageBox.h"
+#include "widgets/TXAMessageBox.h"
 #include "platform/qt/SingleInstance.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #pragma once
 #include <memory>
 
-#include "app/SkinnedForm.h"
+#include "widgets/SkinnedForm.h"
 
 namespace Ui {
 class TForm_DNSMessage;

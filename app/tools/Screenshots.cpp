@@ -10,11 +10,11 @@
 #include <cstdio>
 
 #include "app/Application.h"
-#include "app/DriveList.h"
+#include "widgets/DriveList.h"
 #include "app/TForm_Help.h"
-#include "app/TForm_PleaseWait.h"
+#include "widgets/TForm_PleaseWait.h"
 #include "app/TMainForm.h"
-#include "app/TXAMessageBox.h"
+#include "widgets/TXAMessageBox.h"
 #include "platform/RegistryStore.h"
 #include "settings/CSettings.h"
 #include "settings/TForm_DNSMessage.h"

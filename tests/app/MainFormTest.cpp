@@ -8,10 +8,11 @@
 #include <QUrl>
 #include <QtTest/QTest>
 
-#include "app/SkinWidgets.h"
+#include "widgets/SkinWidgets.h"
+#include "app/Application.h"
 #include "app/TForm_Help.h"
 #include "app/TMainForm.h"
-#include "GuiTest.h"
+#include "tests/widgets/GuiTest.h"
 #include "settings/TForm_DNSMessage.h"
 #include "ui_TForm_DNSMessage.h"
 #include "ui_TForm_Help.h"
@@ -289,7 +290,27 @@ TEST_F(HelpTest, HelpFileAndOnlineHelpGoToTheShellAndCloseTheWindow) {
   QDir(dir).removeRecursively();
 }
 
-class DnsMessageTest : public guitest::GuiTest {};
+TEST_F(HelpTest, ClosedWithItsCloseImageButtonItReturnsCancel) {
+  guitest::ModalWatcher watcher([](QWidget* window) {
+    QTimer::singleShot(0, window, [window] {
+      auto* close = window->findChild<TImageButton*>("KTransButton3");
+      ASSERT_NE(close, nullptr);
+      QTest::mouseClick(close, Qt::LeftButton);
+    });
+  });
+  TForm_Help help(nullptr);
+  EXPECT_EQ(help.exec(), ResultCancel);
+  EXPECT_EQ(watcher.Seen().size(), 1u);
+}
+
+// The program binds the don't-show-again window at start-up; so do these.
+class DnsMessageTest : public guitest::GuiTest {
+ protected:
+  void SetUp() override {
+    guitest::GuiTest::SetUp();
+    BindGuiServices();
+  }
+};
 
 // Shows message 0 through the settings and answers it: tick the box or not,
 // then Ok. Returns how many windows came up.

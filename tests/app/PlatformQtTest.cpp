@@ -9,8 +9,9 @@
 #include <atomic>
 #include <thread>
 
+#include "app/Application.h"
 #include "app/TMainForm.h"
-#include "GuiTest.h"
+#include "tests/widgets/GuiTest.h"
 #include "platform/Dispatcher.h"
 #include "platform/Thread.h"
 #include "platform/qt/Ansi.h"

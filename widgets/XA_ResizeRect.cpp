@@ -1,4 +1,4 @@
-#include "app/XA_ResizeRect.h"
+#include "widgets/XA_ResizeRect.h"
 
 #include <QPainter>
 #include <QRegion>

@@ -1,9 +1,9 @@
-#include "app/TXAMessageBox.h"
+#include "widgets/TXAMessageBox.h"
 
 #include <QKeyEvent>
 
-#include "app/SkinWidgets.h"
 #include "platform/qt/Ansi.h"
+#include "widgets/SkinWidgets.h"
 #include "ui_TXAMessageBox.h"
 
 namespace {

@@ -3,10 +3,9 @@
 #include <QLabel>
 #include <QtTest/QTest>
 
-#include "app/SkinWidgets.h"
-#include "app/TForm_Help.h"
-#include "app/TXAMessageBox.h"
-#include "GuiTest.h"
+#include "widgets/SkinWidgets.h"
+#include "widgets/TXAMessageBox.h"
+#include "tests/widgets/GuiTest.h"
 
 using guitest::SendMouse;
 
@@ -181,19 +180,6 @@ TEST_F(FrameTest, EachResizeModeMovesItsEdges) {
   off.TrackTo(40, 40);
   off.EndTrack();
   EXPECT_EQ(window.geometry(), QRect(100, 100, 180, 140));
-}
-
-TEST_F(FrameTest, AModalWindowClosedWithItsCloseImageButtonReturnsCancel) {
-  guitest::ModalWatcher watcher([](QWidget* window) {
-    QTimer::singleShot(0, window, [window] {
-      auto* close = window->findChild<TImageButton*>("KTransButton3");
-      ASSERT_NE(close, nullptr);
-      QTest::mouseClick(close, Qt::LeftButton);
-    });
-  });
-  TForm_Help help(nullptr);
-  EXPECT_EQ(help.exec(), ResultCancel);
-  EXPECT_EQ(watcher.Seen().size(), 1u);
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/XA_ResizeRect.h"
 #include "platform/AskUser.h"
+#include "widgets/XA_ResizeRect.h"
 
 class TImageButton;
 class TImagePanel;

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Application.h"
+#include "widgets/WidgetServices.h"
 #include "platform/Paths.h"
 #include "platform/RegistryStore.h"
 #include "settings/CSettings.h"
@@ -67,7 +67,7 @@ inline QApplication& App() {
     qInstallMessageHandler(QuietPlatformWarnings);
     auto* a = new QApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    BindGuiServices();
+    BindWidgetServices();
     return a;
   }();
   return *app;

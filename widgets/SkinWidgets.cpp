@@ -1,4 +1,4 @@
-#include "app/SkinWidgets.h"
+#include "widgets/SkinWidgets.h"
 
 #include <QPainter>
 

@@ -6,8 +6,8 @@
 #include <QStandardPaths>
 #include <map>
 
-#include "app/DriveList.h"
-#include "GuiTest.h"
+#include "widgets/DriveList.h"
+#include "tests/widgets/GuiTest.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <QLabel>
 #include <QtTest/QTest>
 
-#include "app/TForm_PleaseWait.h"
-#include "app/TXAMessageBox.h"
-#include "GuiTest.h"
+#include "widgets/TForm_PleaseWait.h"
+#include "widgets/TXAMessageBox.h"
+#include "tests/widgets/GuiTest.h"
 #include "ui_TXAMessageBox.h"
 
 using guitest::Button;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SkinnedForm.h"
+#include "widgets/SkinnedForm.h"
 
 namespace Ui {
 class TXAMessageBox;

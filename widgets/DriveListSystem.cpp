@@ -1,6 +1,6 @@
 // The machine's drives for the drop-downs. Kept apart so that tests with
 // drive tables of their own do not link the system's enumeration.
-#include "app/DriveList.h"
+#include "widgets/DriveList.h"
 #include "drive/CDriveController.h"
 
 DriveListSource SystemDriveListSource() {

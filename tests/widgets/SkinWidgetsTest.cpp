@@ -3,8 +3,8 @@
 #include <QSignalSpy>
 #include <QtTest/QTest>
 
-#include "app/SkinWidgets.h"
-#include "GuiTest.h"
+#include "widgets/SkinWidgets.h"
+#include "tests/widgets/GuiTest.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/TForm_PleaseWait.h"
+#include "widgets/TForm_PleaseWait.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "app/SkinnedForm.h"
+#include "widgets/SkinnedForm.h"
 
 #include <QApplication>
 #include <QWindow>
@@ -8,7 +8,7 @@
 #include <QRegion>
 #include <QScreen>
 
-#include "app/SkinWidgets.h"
+#include "widgets/SkinWidgets.h"
 
 namespace skin {
 QFont BodyFont() {

@@ -4,6 +4,8 @@
 #include <csignal>
 #include <utility>
 
+#include "platform/DriveIdentity.h"
+
 namespace cli {
 
 bool ParseDriveLetter(const std::string& text, char& letter) {
@@ -13,15 +15,7 @@ bool ParseDriveLetter(const std::string& text, char& letter) {
   return true;
 }
 
-std::string Thousands(uint64_t n) {
-  const std::string digits = std::to_string(n);
-  std::string out;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
-    out.push_back(digits[i]);
-  }
-  return out;
-}
+std::string Thousands(uint64_t n) { return platform::GroupThousands(n); }
 
 EngineSession::EngineSession(platform::AskUserFunction ask) {
   platform::SetMainThreadDispatcher(&loop);

@@ -15,6 +15,7 @@
 #include "cli/Command.h"
 #include "platform/AskUser.h"
 #include "platform/Dispatcher.h"
+#include "platform/DriveIdentity.h"
 #include "platform/DriveTable.h"
 #include "wipe/DriveWipeThread.h"
 #include "wipe/WipeTexts.h"
@@ -202,9 +203,12 @@ void PrintMessage(const WipeMessageText& m, uint32_t code) {
 }
 
 bool Confirm(char letter, int step) {
+  // Under the letter, what it stands for: the node or image, its size, the
+  // device's maker and model.
   const std::string text = "Confirmation " + std::to_string(step) +
-                           " of 2\nYou have selected to wipe\nDrive " + std::string(1, letter) +
-                           ":\nAll the data stored on this disk will be permanently erased and will not be "
+                           " of 2\nYou have selected to wipe\nDrive " + std::string(1, letter) + ":\n" +
+                           platform::DescribeDriveLetter(letter) +
+                           "\nAll the data stored on this disk will be permanently erased and will not be "
                            "recoverable!\nAre you sure you want to proceed?";
   return AskOnTerminal(text, "Nullifex", ButtonsYesNo) == ResultYes;
 }

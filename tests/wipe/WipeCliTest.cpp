@@ -208,6 +208,9 @@ TEST_F(WipeCliTest, WithoutYesItAsksAndANoWritesNothing) {
   const auto run = Wipe({"E:"});
   EXPECT_EQ(run.exitCode, 3) << run.output;
   EXPECT_NE(run.output.find("Confirmation 1 of 2"), std::string::npos);
+  // Under the letter, the thing it stands for.
+  EXPECT_NE(run.output.find("Drive E:\n" + image.path + " \xC2\xB7 1,048,576 bytes (1.0 MB)\n"), std::string::npos)
+      << run.output;
   EXPECT_NE(run.output.find("All the data stored on this disk will be permanently erased"), std::string::npos);
   EXPECT_EQ(ReadFile(image.path), before);
 }

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -17,6 +16,7 @@
 #include "platform/Dispatcher.h"
 #include "platform/DriveIdentity.h"
 #include "platform/DriveTable.h"
+#include "platform/RateMeter.h"
 #include "wipe/DriveWipeThread.h"
 #include "wipe/WipeTexts.h"
 
@@ -156,23 +156,22 @@ class Console {
   Console(char letter, int passes) : letter_(letter), passes_(passes), tty_(isatty(2) == 1) {}
 
   void Progress(const WipeProgress& p, uint64_t totalBytes) {
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = platform::RateMeter::Clock::now();
     if (p.phase != phase_ || p.passNumber != pass_) {
       if (tty_ && !line_.empty()) std::fputc('\n', stderr);
       phase_ = p.phase;
       pass_ = p.passNumber;
-      started_ = now;
+      rate_.Start(totalBytes, now);
     }
     std::string line = PhaseText(p, letter_, passes_);
     if (line.empty()) line = line_;  // an unknown phase: only the figure changes
     char figures[64];
     std::snprintf(figures, sizeof figures, "  %3d%%", static_cast<int>(p.percent));
     line += figures;
-    const double seconds = std::chrono::duration<double>(now - started_).count();
-    if ((p.phase == WP_OVERWRITE || p.phase == WP_VERIFY) && seconds > 0.05 && p.percent > 0) {
-      const double bytes = static_cast<double>(totalBytes) * p.percent / 100.0;
-      std::snprintf(figures, sizeof figures, "  %.1f MB/s", bytes / seconds / 1e6);
-      line += figures;
+    // The speed and time left of a pass or read-back, as under the window's bar.
+    if (p.phase == WP_OVERWRITE || p.phase == WP_VERIFY) {
+      rate_.Update(static_cast<uint64_t>(static_cast<double>(totalBytes) * p.percent / 100.0), now);
+      if (!rate_.Text().empty()) line += "  " + rate_.Text();
     }
     line_ = line;
     if (tty_) {
@@ -194,7 +193,7 @@ class Console {
   bool tty_;
   int phase_ = -1;
   int32_t pass_ = -1;
-  std::chrono::steady_clock::time_point started_;
+  platform::RateMeter rate_;
   std::string line_;
 };
 

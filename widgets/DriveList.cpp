@@ -112,11 +112,11 @@ void FillDriveList(TDriveComboBox& list, char letter) {
   list.SetDrive(letter);
 }
 
-std::string FormatThousands(uint32_t value) {
+std::string FormatThousands(uint64_t value) {
   if (value == 0) return "0";
   // Every group with three digits, the lowest first put in place, each
   // higher one in front with a comma; then the leading zeros go.
-  auto group = [](uint32_t g) {
+  auto group = [](uint64_t g) {
     char digits[4];
     std::snprintf(digits, sizeof digits, "%03u", static_cast<unsigned>(g % 1000));
     return std::string(digits);
@@ -126,5 +126,7 @@ std::string FormatThousands(uint32_t value) {
   const size_t first = text.find_first_not_of('0');
   return text.substr(first);
 }
+
+std::string FormatThousands(uint32_t value) { return FormatThousands(uint64_t{value}); }
 
 std::string FormatThousands(int32_t value) { return FormatThousands(static_cast<uint32_t>(value)); }

@@ -55,4 +55,6 @@ void FillDriveList(TDriveComboBox& list, char letter);
 // locale: 1234567 -> "1,234,567". A negative argument is taken as its
 // unsigned 32-bit equivalent.
 std::string FormatThousands(uint32_t value);
+// The same for sector numbers of drives beyond 2^32 sectors.
+std::string FormatThousands(uint64_t value);
 std::string FormatThousands(int32_t value);

@@ -87,7 +87,7 @@ bool CDriveController::OpenDrive(char letter) {
   if (up != letter_) lastSectorCache_ = 0;
   letter_ = up;
   CloseDrive();
-  backend_ = factory_ ? factory_(letter_) : nullptr;
+  backend_ = BackendFor(letter_);
   if (!backend_) {
     // No drive of that letter: what opening "\\.\Q:" reports.
     lastError_ = errc::kFileNotFound;
@@ -108,7 +108,7 @@ void CDriveController::CloseDrive() {
 }
 
 bool CDriveController::ReadBootSector() {
-  osFamily_ = DetectOsFamily();
+  SetOsFamily(DetectOsFamily());
   // Nothing of a previously opened drive survives a failed recognition.
   fileSystem_ = FS_UNKNOWN;
   firstDataSector_ = 0;
@@ -122,7 +122,7 @@ bool CDriveController::ReadBootSector() {
     if (osFamily_ != OS_WIN98 && osFamily_ != OS_WINME) return false;
     // The int 21h read is missing on some of these systems; the older
     // absolute-disk calls stay in force for this controller from now on.
-    osFamily_ = OS_WIN95;
+    SetOsFamily(OS_WIN95);
     if (!ReadSectorsAt(sector.data(), 0, 1)) return false;
   }
   std::memcpy(ntfsBoot_, sector.data(), sizeof ntfsBoot_);
@@ -399,7 +399,15 @@ uint16_t CDriveController::GetRootEntryCount() const {
 }
 
 std::unique_ptr<platform::SectorBackend> CDriveController::BackendFor(char letter) {
-  return factory_ ? factory_(Upper(letter)) : nullptr;
+  auto backend = factory_ ? factory_(Upper(letter)) : nullptr;
+  if (backend) backend->SetOsFamily(osFamily_);
+  return backend;
+}
+
+void CDriveController::SetOsFamily(OsFamily family) {
+  // The backend picks its access protocol by the family.
+  osFamily_ = family;
+  if (backend_) backend_->SetOsFamily(family);
 }
 
 uint64_t CDriveController::GetDriveSizeBytes(char letter) {

@@ -14,9 +14,10 @@ inline constexpr uint8_t FS_FAT12 = 12;
 inline constexpr uint8_t FS_FAT16 = 16;
 inline constexpr uint8_t FS_FAT32 = 32;
 
-// Which access protocol the controller uses. Linux always gives raw volume
-// access (OS_NT); the others exist so the 95/98/ME branches of the engine
-// can run with an injected version.
+// Which access protocol the controller uses: the volume handle (OS_NT) or
+// the absolute disk calls of 95/98/ME. A backend over an image file or a
+// Linux block device has one way to the medium whatever the family; the
+// Windows protocols' backend follows it.
 enum OsFamily : uint16_t { OS_WIN95 = 1, OS_WIN98 = 2, OS_WINME = 3, OS_NT = 4 };
 OsFamily DetectOsFamily();
 
@@ -116,6 +117,7 @@ class CDriveController {
   void Pause() const;
   bool SectorExists(uint64_t sector, uint8_t* buffer);
   std::unique_ptr<platform::SectorBackend> BackendFor(char letter);
+  void SetOsFamily(OsFamily family);
 
   uint8_t fatBoot_[62] = {};
   uint8_t fat32Boot_[90] = {};

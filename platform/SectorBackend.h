@@ -28,6 +28,11 @@ class SectorBackend {
   virtual void Close() = 0;
   [[nodiscard]] virtual bool IsOpen() const = 0;
 
+  // The controller's OS family (1 to 4), told when the backend is made and
+  // whenever the controller decides it anew. The Windows protocols pick
+  // their calls by it; a backend with one way to the medium ignores it.
+  virtual void SetOsFamily(uint16_t /*family*/) {}
+
   // Transfer whole sectors at the current position. On success `done` is the
   // byte count moved and the position advanced by done / 512; on failure the
   // position is unchanged.

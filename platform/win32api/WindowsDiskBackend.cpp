@@ -26,12 +26,13 @@ constexpr uint32_t kIoctlRead = 0x6000;        // ESI of int 21h 7305h: read
 constexpr uint32_t kIoctlWriteData = 0x6001;   // write, normal file data
 constexpr uint32_t kFunctionMissing = 0x7300;  // AX when the system lacks function 73xxh
 // Int 21h 440Dh, category 08h, minor code 60h: get device parameters. The
-// answer carries the BPB from offset 7: bytes per sector at 7, the 32-bit
-// total sector count at 28.
+// answer carries the BPB from offset 7: bytes per sector at 7, the 16-bit
+// total sector count at 15 and the 32-bit one at 28.
 constexpr uint32_t kGetDeviceParameters = 0x0860;
 constexpr uint32_t kDeviceParametersBytes = 256;
 constexpr size_t kParamsBytesPerSector = 7;
-constexpr size_t kParamsTotalSectors = 28;
+constexpr size_t kParamsTotalSectors16 = 15;
+constexpr size_t kParamsTotalSectors32 = 28;
 
 // The register block: seven 32-bit values in this order, the call's input
 // and its output.
@@ -347,7 +348,12 @@ class WindowsDiskBackend final : public SectorBackend {
     const uint32_t error = r.edx == 0 ? errc::kNotEnoughMemory : Call(handle, kVwin32DosIoctl, r);
     api_->CloseHandle(handle);
     if (error != 0) return 0;
-    return ProductOrZero({Get16(params, kParamsBytesPerSector), Get32(params, kParamsTotalSectors)});
+    // A BPB keeps a count below 65536 in its 16-bit field and leaves the
+    // 32-bit one 0: reading only the latter would make a floppy 0 bytes long
+    // and leave all but its first sector out of every wipe and scan.
+    const uint16_t small = Get16(params, kParamsTotalSectors16);
+    const uint32_t total = small != 0 ? small : Get32(params, kParamsTotalSectors32);
+    return ProductOrZero({Get16(params, kParamsBytesPerSector), total});
   }
 
   std::shared_ptr<Win32Disk> api_;

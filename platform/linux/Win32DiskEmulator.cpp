@@ -165,7 +165,9 @@ Handle Win32DiskEmulator::CreateFileA(const char* name, uint32_t access, uint32_
     handles_[h] = OpenHandle{Kind::Vwin32};
     return h;
   }
-  if (path.size() == 6 && path.rfind("\\\\.\\", 0) == 0 && path[5] == ':' && std::isalpha(static_cast<unsigned char>(path[4]))) {
+  const bool volumePath = path.size() == 6 && path.rfind("\\\\.\\", 0) == 0 && path[5] == ':' &&
+                          std::isalpha(static_cast<unsigned char>(path[4]));
+  if (volumePath) {
     // A volume: read, or read and write, both shared, existing.
     if (access != kGenericRead && access != (kGenericRead | kGenericWrite)) {
       Refuse("volume opened with access " + std::to_string(access));
@@ -261,8 +263,8 @@ uint32_t Win32DiskEmulator::SetFilePointer(Handle handle, int32_t distanceLow, i
     return kInvalidSetFilePointer;
   }
   // Without a high part the distance is a signed 32-bit value.
-  const int64_t distance = distanceHigh ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32) |
-                                                               static_cast<uint32_t>(distanceLow))
+  const uint64_t high = distanceHigh ? static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32 : 0;
+  const int64_t distance = distanceHigh ? static_cast<int64_t>(high | static_cast<uint32_t>(distanceLow))
                                         : static_cast<int64_t>(distanceLow);
   int64_t origin = 0;
   if (method == kFileCurrent) {
@@ -362,8 +364,12 @@ Win32DiskEmulator::Answer Win32DiskEmulator::Transfer(char letter, bool write, c
   const Drive* drive = letter ? Find(letter) : nullptr;
   if (!drive) return {true, int25Codes ? kInt25UnknownUnit : static_cast<uint16_t>(kInvalidDrive)};
   const uint64_t sectors = SectorsOf(*drive);
-  auto failure = [&](uint16_t int25, uint32_t code) { return Answer{true, int25Codes ? int25 : static_cast<uint16_t>(code)}; };
-  if (static_cast<uint64_t>(packet.first) + packet.count > sectors) return failure(kInt25SectorNotFound, errc::kSectorNotFound);
+  auto failure = [&](uint16_t int25, uint32_t code) {
+    return Answer{true, int25Codes ? int25 : static_cast<uint16_t>(code)};
+  };
+  if (static_cast<uint64_t>(packet.first) + packet.count > sectors) {
+    return failure(kInt25SectorNotFound, errc::kSectorNotFound);
+  }
   if (write && drive->writeProtected) return failure(kInt25WriteProtect, errc::kWriteProtect);
   if (!write) {
     const auto bad = drive->unreadable.lower_bound(packet.first);
@@ -499,7 +505,8 @@ bool Win32DiskEmulator::GetVersionExA(OsVersionInfo& info) {
 }
 
 uint32_t Win32DiskEmulator::GetVersion() {
-  const OsVersionInfo info = platform::GetVersionInfo();
+  OsVersionInfo info;
+  GetVersionExA(info);
   const uint32_t version = (info.majorVersion & 0xFF) | (info.minorVersion & 0xFF) << 8;
   if (info.platformId == kPlatformNT) return version | (info.buildNumber & 0x7FFF) << 16;
   return version | 0x80000000u;
@@ -569,7 +576,9 @@ bool Win32DiskEmulator::GetDiskFreeSpaceA(const char* root, uint32_t* sectorsPer
   constexpr uint64_t kClusterBytes = kSectorsPerCluster * kSectorBytes;
   if (sectorsPerCluster) *sectorsPerCluster = kSectorsPerCluster;
   if (bytesPerSector) *bytesPerSector = kSectorBytes;
-  if (freeClusters) *freeClusters = static_cast<uint32_t>(std::min<uint64_t>(*drive->freeBytes / kClusterBytes, 0xFFFFFFFFu));
+  if (freeClusters) {
+    *freeClusters = static_cast<uint32_t>(std::min<uint64_t>(*drive->freeBytes / kClusterBytes, 0xFFFFFFFFu));
+  }
   if (totalClusters) {
     *totalClusters = static_cast<uint32_t>(std::min<uint64_t>(SectorsOf(*drive) / kSectorsPerCluster, 0xFFFFFFFFu));
   }

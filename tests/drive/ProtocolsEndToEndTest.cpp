@@ -158,7 +158,8 @@ class ProtocolsEndToEnd : public ::testing::Test {
       env.notifyShell = [](char) {};
       env.rootFolder = dir.path();
       windows.push_back(std::make_unique<wipetest::RecordingTarget>());
-      threads.push_back(std::make_unique<DriveWipeThread>(windows.back().get(), true, 3, "WIPED", WIPE_FS_FAT, 'e', env));
+      threads.push_back(
+          std::make_unique<DriveWipeThread>(windows.back().get(), true, 3, "WIPED", WIPE_FS_FAT, 'e', env));
       threads.back()->Controller().SetRetryPause(std::chrono::milliseconds(0));
     }
     // Each opened its drive; all start early in the same second.

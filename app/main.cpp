@@ -9,6 +9,7 @@
 #include "app/TMainForm.h"
 #include "widgets/TXAMessageBox.h"
 #include "platform/qt/SingleInstance.h"
+#include "viewer/TForm_ViewSectors.h"
 
 namespace {
 constexpr char kMutexName[] = "OV_NULLIFEX_GLOBAL_MUTEX_0610_1810";
@@ -39,6 +40,11 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   BindGuiServices();
   SetDriveListSource(SystemDriveListSource());
+
+  // "View Sectors" starts on the system drive; the viewer only reads.
+  TMainForm::RegisterFeatureWindow(TMainForm::Feature::ViewSectors, [](QWidget* owner) {
+    return std::make_unique<TForm_ViewSectors>(owner, nullptr, '\0');
+  });
 
   TMainForm mainForm;
   QObject::connect(&mainForm, &QDialog::finished, &app, &QCoreApplication::quit);

@@ -12,6 +12,8 @@ home="$(mktemp -d)"
 trap 'rm -rf "$home"' EXIT
 mkdir -p "$out" "$home/config" "$home/runtime"
 chmod 700 "$home/runtime"
-XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$home/runtime" QT_QPA_PLATFORM=offscreen \
+# The demo floppy, mapped as A:, for the sector viewer's shots.
+XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" scripts/make-demo.sh
+XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_RUNTIME_DIR="$home/runtime" QT_QPA_PLATFORM=offscreen \
   "build/$preset/app/nfx_screenshots" "$out" 2> >(grep -v -e 'does not support' >&2)
 echo "Screenshots in $out"

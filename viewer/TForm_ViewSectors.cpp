@@ -61,6 +61,11 @@ bool ParseSectorNumber(const std::string& text, int64_t& value) {
   return true;
 }
 
+// Every drive is opened read-only: the viewer only looks.
+CDriveController::BackendFactory ReadOnlyDrives() {
+  return [](char letter) { return platform::DriveTable::Load().OpenBackend(letter, true); };
+}
+
 char SystemDriveLetter() {
   const char letter = platform::DriveTable::Load().SystemDrive();
   return letter ? letter : 'C';
@@ -68,11 +73,11 @@ char SystemDriveLetter() {
 
 }  // namespace
 
-TForm_ViewSectors::TForm_ViewSectors(QWidget* owner, const CDirtyBitmap* dirty, char driveLetter)
+TForm_ViewSectors::TForm_ViewSectors(QWidget* owner, const CDirtyBitmap* dirty, char driveLetter,
+                                     CDriveController::BackendFactory backends)
     : TSkinnedForm(owner),
       ui_(std::make_unique<Ui::TForm_ViewSectors>()),
-      // Read-only access for every drive: the viewer only looks.
-      controller_([](char letter) { return platform::DriveTable::Load().OpenBackend(letter, true); }) {
+      controller_(backends ? std::move(backends) : ReadOnlyDrives()) {
   ui_->setupUi(this);
   FrameOptions frame;
   frame.title = QStringLiteral("View Sectors on Drive C:");

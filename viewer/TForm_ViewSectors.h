@@ -39,8 +39,10 @@ class TForm_ViewSectors : public TSkinnedForm {
   Q_OBJECT
  public:
   // `dirty` nullptr: browse mode; otherwise the viewer keeps a private copy
-  // of the set. `driveLetter` 0: the system drive.
-  TForm_ViewSectors(QWidget* owner, const CDirtyBitmap* dirty, char driveLetter);
+  // of the set. `driveLetter` 0: the system drive. `backends` empty: the
+  // drive table's, read-only (tests give media with faults).
+  TForm_ViewSectors(QWidget* owner, const CDirtyBitmap* dirty, char driveLetter,
+                    CDriveController::BackendFactory backends = {});
   ~TForm_ViewSectors() override;
 
   Ui::TForm_ViewSectors* ui() const { return ui_.get(); }

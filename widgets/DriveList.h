@@ -18,6 +18,9 @@ void SetDriveListSource(DriveListSource source);
 const DriveListSource& GetDriveListSource();
 // The machine's drive table and the controller's label reader.
 DriveListSource SystemDriveListSource();
+// Only the drives of the user's drive map (the screenshots and the window
+// tests, which must not probe the machine's own disks).
+DriveListSource MappedDriveListSource();
 
 // The drive drop-down of the wipe wizard, the verify window and the sector
 // viewer. It holds text items, a selection and a current drive letter in

@@ -11,3 +11,16 @@ DriveListSource SystemDriveListSource() {
   };
   return source;
 }
+
+DriveListSource MappedDriveListSource() {
+  DriveListSource source = SystemDriveListSource();
+  source.table = [] {
+    const platform::DriveTable all = platform::DriveTable::Load();
+    std::vector<platform::DriveEntry> mapped;
+    for (const platform::DriveEntry& e : all.Drives()) {
+      if (e.mapped) mapped.push_back(e);
+    }
+    return platform::DriveTable(mapped);
+  };
+  return source;
+}

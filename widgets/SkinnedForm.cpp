@@ -57,6 +57,11 @@ QComboBox {
   border-radius: 2px;
   padding: 1px 6px;
 }
+QComboBox:disabled {
+  color: rgb(140, 146, 160);
+  background: rgb(226, 228, 233);
+  border: 1px solid rgb(110, 120, 144);
+}
 )";
 
 bool HasAnchor(const QStringList& parts, const char* edge) {

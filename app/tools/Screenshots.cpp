@@ -19,6 +19,12 @@
 #include "settings/CSettings.h"
 #include "settings/TForm_DNSMessage.h"
 #include "ui_TXAMessageBox.h"
+// Sector viewer shots.
+#include <QLineEdit>
+#include "platform/MemoryBackend.h"
+#include "platform/Paths.h"
+#include "viewer/TForm_ViewSectors.h"
+#include "ui_TForm_ViewSectors.h"
 
 namespace {
 QString g_out;
@@ -136,6 +142,70 @@ void DriveList() {
   combo->hidePopup();
 }
 
+// The sector viewer on the demo floppy (scripts/screenshots.sh maps it as
+// A:): browsing, a sector the medium cannot read, a drive that cannot be
+// read (with its message), and the dirty sectors of a verification.
+void SectorViewer(QWidget* owner) {
+  const std::string demo = platform::DataDir() + "/demo-floppy.img";
+  if (!QFile::exists(QString::fromStdString(demo))) {
+    std::fprintf(stderr, "nfx_screenshots: no demo floppy at %s, no viewer shots\n", demo.c_str());
+    ++g_failures;
+    return;
+  }
+  SetDriveListSource(MappedDriveListSource());
+  platform::RegistryKey key;
+  if (key.OpenOrCreate(kSettingsKey)) (void)key.WriteDword("DNS", 1);  // its own shot is dnsmessage
+  auto goTo = [](TForm_ViewSectors& view, const char* sector) {
+    view.ui()->Edit_CurSector->setText(QString::fromLatin1(sector));
+    view.Button_GoToSectorClick();
+  };
+  {
+    TForm_ViewSectors view(owner, nullptr, 'A');
+    view.SetOpenPause(std::chrono::milliseconds(0));
+    Save(view, "viewer_intro");
+    view.OpenDriveView('A');
+    goTo(view, "19");  // the root folder: the demo's file names
+    Save(view, "viewer_browse");
+  }
+  {
+    auto disk = platform::MemoryDisk::FromImage(demo);
+    disk->unreadable.insert(1400);
+    TForm_ViewSectors view(owner, nullptr, 'A', [disk](char) { return platform::MakeMemoryBackend(disk); });
+    view.SetOpenPause(std::chrono::milliseconds(0));
+    view.show();
+    view.OpenDriveView('A');
+    goTo(view, "1400");
+    Save(view, "viewer_bad_sector");
+  }
+  {
+    // A floppy drive with no disk in it.
+    auto empty = std::make_shared<platform::MemoryDisk>();
+    empty->noMedium = true;
+    TForm_ViewSectors view(owner, nullptr, 'A', [empty](char) { return platform::MakeMemoryBackend(empty); });
+    view.SetOpenPause(std::chrono::milliseconds(0));
+    view.show();
+    QTimer::singleShot(50, [] {
+      if (QWidget* box = QApplication::activeModalWidget()) {
+        Save(*box, "viewer_drive_error_message");
+        QMetaObject::invokeMethod(box, "reject", Qt::QueuedConnection);
+      }
+    });
+    view.OpenDriveView('A');
+    Save(view, "viewer_unreadable_drive");
+  }
+  {
+    CDirtyBitmap dirty(2879, true);
+    for (uint32_t sector = 33; sector < 36; ++sector) dirty.MarkDirty(sector);  // README.TXT's first data
+    TForm_ViewSectors view(owner, &dirty, 'A');
+    view.SetOpenPause(std::chrono::milliseconds(0));
+    view.show();
+    QApplication::processEvents();  // the drive opens by itself
+    view.Button_NextClick();
+    Save(view, "viewer_dirty");
+  }
+  (void)key.DeleteValue("DNS");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -173,6 +243,7 @@ int main(int argc, char** argv) {
     SetBranding("Local5", "");
     TForm_DNSMessage dns(&main, 0);
     Save(dns, "dnsmessage");
+    SectorViewer(&main);
   }
   DriveList();
   return g_failures == 0 ? 0 : 1;

@@ -1,15 +1,13 @@
 #include "app/TMainForm.h"
 
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <map>
 
 #include "widgets/SkinWidgets.h"
 #include "app/TForm_Help.h"
 #include "widgets/TXAMessageBox.h"
-#include "platform/qt/Ansi.h"
 #include "platform/qt/QtMessageTarget.h"
-#include "platform/qt/ShellOpen.h"
+#include "widgets/BrandingLink.h"
 #include "settings/CSettings.h"
 #include "ui_TMainForm.h"
 
@@ -37,9 +35,7 @@ void TMainForm::ResetFirstShowForTests(bool value) { g_firstShow = value; }
 TMainForm::TMainForm() : TSkinnedForm(nullptr), ui_(std::make_unique<Ui::TMainForm>()) {
   ui_->setupUi(this);
   g_firstShow = true;
-  ui_->Label_Branding->setText(platform::FromAnsi(GetBrandingText(kBrandingSiteName)));
-  ui_->Label_Branding->setCursor(Qt::PointingHandCursor);
-  ui_->Label_Branding->setStyleSheet(QStringLiteral("color: white;"));
+  SetupBrandingLink(ui_->Label_Branding);
   ui_->Label_Branding->installEventFilter(this);
 
   FrameOptions frame;
@@ -130,25 +126,9 @@ void TMainForm::KTransHelpButtonMouseRelease() {
 
 void TMainForm::ButtonOKMouseRelease() { close(); }
 
-void TMainForm::Label_BrandingClick() {
-  // The result is not looked at: a link that cannot be opened does nothing.
-  (void)platform::ShellOpen(platform::ToAnsi(ui_->Label_Branding->text()));
-}
-
-void TMainForm::Label_BrandingMouseEnter() {
-  QFont f = ui_->Label_Branding->font();
-  f.setUnderline(true);
-  ui_->Label_Branding->setFont(f);
-}
-
-void TMainForm::Label_BrandingMouseLeave() {
-  QFont f = ui_->Label_Branding->font();
-  f.setUnderline(false);
-  f.setBold(false);
-  f.setItalic(false);
-  f.setStrikeOut(false);
-  ui_->Label_Branding->setFont(f);
-}
+void TMainForm::Label_BrandingClick() { OpenBrandingLink(ui_->Label_Branding); }
+void TMainForm::Label_BrandingMouseEnter() { HoverBrandingLink(ui_->Label_Branding, true); }
+void TMainForm::Label_BrandingMouseLeave() { HoverBrandingLink(ui_->Label_Branding, false); }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   if (watched == ui_->Label_Branding) {
@@ -156,10 +136,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
       case QEvent::Enter: Label_BrandingMouseEnter(); break;
       case QEvent::Leave: Label_BrandingMouseLeave(); break;
       case QEvent::MouseButtonRelease:
-        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
-            ui_->Label_Branding->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint())) {
-          Label_BrandingClick();
-        }
+        if (IsBrandingClick(ui_->Label_Branding, event)) Label_BrandingClick();
         return true;
       default: break;
     }

@@ -13,10 +13,10 @@
 #include "platform/DriveTable.h"
 #include "platform/qt/Ansi.h"
 #include "platform/qt/QtMessageTarget.h"
-#include "platform/qt/ShellOpen.h"
 #include "settings/CSettings.h"
 #include "ui_TForm_ViewSectors.h"
 #include "viewer/SectorDump.h"
+#include "widgets/BrandingLink.h"
 #include "widgets/DriveList.h"
 #include "widgets/TForm_PleaseWait.h"
 #include "widgets/TXAMessageBox.h"
@@ -84,9 +84,7 @@ TForm_ViewSectors::TForm_ViewSectors(QWidget* owner, const CDirtyBitmap* dirty, 
   frame.closeButtonName = QStringLiteral("KTransButtonExit");
   SetupFrame(frame);
 
-  ui_->Label_Branding->setText(platform::FromAnsi(GetBrandingText(kBrandingSiteName)));
-  ui_->Label_Branding->setCursor(Qt::PointingHandCursor);
-  ui_->Label_Branding->setStyleSheet(QStringLiteral("color: white;"));
+  SetupBrandingLink(ui_->Label_Branding);
   ui_->Label_Branding->installEventFilter(this);
 
   driveLetter_ = Upper(driveLetter == 0 ? SystemDriveLetter() : driveLetter);
@@ -186,7 +184,9 @@ bool TForm_ViewSectors::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
       case QEvent::Enter: Label_BrandingMouseEnter(); break;
       case QEvent::Leave: Label_BrandingMouseLeave(); break;
-      case QEvent::MouseButtonRelease: Label_BrandingClick(); break;
+      case QEvent::MouseButtonRelease:
+        if (IsBrandingClick(ui_->Label_Branding, event)) Label_BrandingClick();
+        return true;
       default: break;
     }
   } else if (watched == ui_->Edit_CurSector && event->type() == QEvent::FocusOut) {
@@ -407,19 +407,6 @@ void TForm_ViewSectors::Edit_CurSectorChange() {
 
 void TForm_ViewSectors::Edit_CurSectorAfterExit() { ui_->Button_GoToSector->setDefault(false); }
 
-void TForm_ViewSectors::Label_BrandingClick() {
-  // A link that cannot be opened does nothing.
-  (void)platform::ShellOpen(platform::ToAnsi(ui_->Label_Branding->text()));
-}
-
-void TForm_ViewSectors::Label_BrandingMouseEnter() {
-  QFont f = ui_->Label_Branding->font();
-  f.setUnderline(true);
-  ui_->Label_Branding->setFont(f);
-}
-
-void TForm_ViewSectors::Label_BrandingMouseLeave() {
-  QFont f = ui_->Label_Branding->font();
-  f.setUnderline(false);
-  ui_->Label_Branding->setFont(f);
-}
+void TForm_ViewSectors::Label_BrandingClick() { OpenBrandingLink(ui_->Label_Branding); }
+void TForm_ViewSectors::Label_BrandingMouseEnter() { HoverBrandingLink(ui_->Label_Branding, true); }
+void TForm_ViewSectors::Label_BrandingMouseLeave() { HoverBrandingLink(ui_->Label_Branding, false); }

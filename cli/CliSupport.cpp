@@ -32,12 +32,11 @@ volatile sig_atomic_t g_interrupted = 0;
 void OnInterrupt(int) { g_interrupted = 1; }
 }  // namespace
 
+// std::signal: glibc installs the handler with SA_RESTART, so the
+// terminal's reads and the loop's waits carry on; it is also what Windows has.
 InterruptCatcher::InterruptCatcher() {
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  action.sa_flags = SA_RESTART;  // the terminal's reads and the loop's waits carry on
-  sigemptyset(&action.sa_mask);
-  installed_ = sigaction(SIGINT, &action, &previous_) == 0;
+  previous_ = std::signal(SIGINT, OnInterrupt);
+  installed_ = previous_ != SIG_ERR;
 }
 
 InterruptCatcher::~InterruptCatcher() { Restore(); }
@@ -48,7 +47,7 @@ void InterruptCatcher::Clear() { g_interrupted = 0; }
 
 void InterruptCatcher::Restore() {
   if (!installed_) return;
-  sigaction(SIGINT, &previous_, nullptr);
+  std::signal(SIGINT, previous_);
   installed_ = false;
 }
 

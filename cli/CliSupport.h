@@ -1,6 +1,5 @@
 #pragma once
-#include <signal.h>
-
+#include <csignal>
 #include <cstdint>
 #include <string>
 
@@ -49,7 +48,7 @@ class InterruptCatcher {
 
  private:
   bool installed_ = false;
-  struct sigaction previous_ {};
+  void (*previous_)(int) = SIG_DFL;
 };
 
 }  // namespace cli

@@ -58,7 +58,9 @@ class CallbackObserver : public platform::FormatObserver {
 
 platform::FormatRequest RequestFor(char letter, platform::FormatKind kind, const std::string& label, bool quick) {
   platform::FormatRequest request;
+  request.letter = letter;
   if (const auto entry = platform::DriveTable::Load().Find(letter)) {
+    request.removable = entry->type == platform::DRIVE_REMOVABLE;
     request.devicePath = entry->path;
     request.mountPoint = entry->mountPoint;
   }

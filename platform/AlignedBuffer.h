@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#ifdef _WIN32
+#include <malloc.h>
+#endif
 
 namespace platform {
 
@@ -17,7 +20,11 @@ class AlignedBuffer {
   explicit AlignedBuffer(size_t size) : size_(size) {
     if (size == 0) return;
     const size_t rounded = (size + kAlignment - 1) / kAlignment * kAlignment;
+#ifdef _WIN32
+    data_.reset(static_cast<uint8_t*>(_aligned_malloc(rounded, kAlignment)));
+#else
     data_.reset(static_cast<uint8_t*>(std::aligned_alloc(kAlignment, rounded)));
+#endif
     if (!data_) size_ = 0;
   }
 
@@ -31,7 +38,11 @@ class AlignedBuffer {
 
  private:
   struct Free {
+#ifdef _WIN32
+    void operator()(uint8_t* p) const { _aligned_free(p); }
+#else
     void operator()(uint8_t* p) const { std::free(p); }
+#endif
   };
   std::unique_ptr<uint8_t, Free> data_;
   size_t size_ = 0;

@@ -59,5 +59,9 @@ class DriveTable {
 
 // The drive map file of the current user.
 std::string DriveMapPath();
+// The mappings of a drive map file: "E: removable /path/to/disk.img" lines
+// (letter and colon, a type, then the absolute path to the end of the line;
+// '#' starts a comment). Lines of another shape are skipped.
+std::vector<DriveEntry> ReadDriveMap(const std::string& file);
 
 }  // namespace platform

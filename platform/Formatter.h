@@ -9,6 +9,8 @@ namespace platform {
 enum class FormatKind : uint8_t { kFat12, kFat16, kFat32, kNtfs };
 
 struct FormatRequest {
+  char letter = 0;         // the drive, upper case
+  bool removable = false;  // a removable medium (the format library's media type)
   std::string devicePath;  // image file or device node of the drive
   std::string mountPoint;  // unmounted before formatting when not empty
   FormatKind kind = FormatKind::kFat32;
@@ -28,7 +30,8 @@ class FormatObserver {
 };
 
 // Makes an empty file system on a drive. The real one runs mkfs.fat or
-// mkntfs; tests inject their own to script failures.
+// mkntfs on Linux and the system's format library on Windows; tests inject
+// their own to script failures.
 class Formatter {
  public:
   virtual ~Formatter() = default;
@@ -38,8 +41,10 @@ class Formatter {
   virtual void Format(const FormatRequest& request, FormatObserver& observer) = 0;
 };
 
-// The formatter FormatDrive uses: the injected one, else the mkfs one.
+// The formatter FormatDrive uses: the injected one, else the system's.
 Formatter& CurrentFormatter();
+// The system's own: mkfs.fat / mkntfs on Linux, FormatEx on Windows.
+Formatter& SystemFormatter();
 // Tests: nullptr restores the real formatter. The caller keeps ownership and
 // must keep the object alive while it is injected.
 void InjectFormatter(Formatter* formatter);

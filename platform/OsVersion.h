@@ -20,15 +20,18 @@ struct OsVersionInfo {
   std::string csdVersion;  // service-pack text
 };
 
-// This system: Linux gives raw volume access, which is the NT family's way.
-// Tests inject another version to run the 95/98/ME branches.
+// This system's version, or the injected one: tests inject another version
+// to run the 95/98/ME branches.
 OsVersionInfo GetVersionInfo();
+// The running system's own, never the injected one.
+OsVersionInfo SystemVersionInfo();
 void InjectVersionInfo(std::optional<OsVersionInfo> info);
 // True while a version has been injected (the log then names it from the
 // Windows table instead of the real system).
 bool VersionInjected();
 
-// "PRETTY_NAME of os-release, kernel release", for the log header.
+// The running system's name for the log header: on Linux "PRETTY_NAME of
+// os-release, kernel release", on Windows its version numbers.
 std::string RealSystemName();
 
 }  // namespace platform

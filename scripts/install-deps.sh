@@ -13,6 +13,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   util-linux
+  mingw-w64 wine64
 )
 
 missing=()

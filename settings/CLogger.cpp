@@ -38,7 +38,7 @@ bool CLogger::Append(const std::string& text) {
     const std::string path = LogFilePath(settings.GetLogLocation());
     // Appending mode, so every write lands after the last byte even when
     // someone else (an editor, a second reader) has the file open too.
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | platform::kOpenFlags, 0644);
     if (fd < 0) return false;  // no handle kept: the next append tries again
     fd_ = fd;
     if (::lseek(fd_, 0, SEEK_END) == 0) {

@@ -3,8 +3,6 @@
 // fill files that, with the volume label, take every root-directory entry
 // and every free cluster; at the end the fill files are emptied and deleted.
 #include <fcntl.h>
-#include <linux/msdos_fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,42 +14,12 @@
 #include <vector>
 
 #include "platform/DriveTable.h"
+#include "platform/FileIo.h"
 #include "wipe/DriveWipeThread.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// File errors in the codes the rest of the run reports.
-uint32_t FileErrorCode(int error) {
-  switch (error) {
-    case ENOENT: return errc::kFileNotFound;
-    case ENOTDIR: return errc::kPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EBUSY:
-    case ETXTBSY:
-    case ENOTEMPTY: return errc::kAccessDenied;
-    case EROFS: return errc::kWriteProtect;
-    case ENOSPC: return errc::kDiskFull;
-    case EIO: return errc::kWriteFault;
-    case ENOMEDIUM: return errc::kNoMediaInDrive;
-    case ENXIO:
-    case ENODEV: return errc::kNotReady;
-    default: return errc::kGenFailure;
-  }
-}
-
-// On a FAT mount the fill files get the hidden attribute, as they would on
-// the Windows drive; elsewhere there is no such attribute and nothing to do.
-void SetHidden(int fd) {
-  uint32_t attributes = 0;
-  if (ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &attributes) == 0) {
-    attributes |= ATTR_HIDDEN;
-    (void)ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &attributes);
-  }
-}
 
 std::vector<fs::directory_entry> ListFolder(const std::string& folder, std::error_code& ec) {
   std::vector<fs::directory_entry> entries;
@@ -98,7 +66,7 @@ bool DriveWipeThread::DeleteTree(const std::string& folder) {
     if (status.type() == fs::file_type::directory) {
       result = DeleteTree(path) && result;
       if (rmdir(path.c_str()) != 0) {
-        lastFileError_ = FileErrorCode(errno);
+        lastFileError_ = platform::FileErrorCode(errno);
         result = false;
       }
     } else {
@@ -108,7 +76,7 @@ bool DriveWipeThread::DeleteTree(const std::string& folder) {
         lastFileError_ = errc::kAccessDenied;
         result = false;
       } else if (unlink(path.c_str()) != 0) {
-        lastFileError_ = FileErrorCode(errno);
+        lastFileError_ = platform::FileErrorCode(errno);
         result = false;
       }
     }
@@ -121,12 +89,12 @@ bool DriveWipeThread::DeleteTree(const std::string& folder) {
 
 bool DriveWipeThread::WriteFillFile(const std::string& path, uint64_t size, const uint8_t* buffer,
                                     uint32_t writeLength) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | platform::kOpenFlags, 0644);
   if (fd < 0) {
-    lastFileError_ = FileErrorCode(errno);
+    lastFileError_ = platform::FileErrorCode(errno);
     return false;
   }
-  SetHidden(fd);
+  platform::SetHiddenAttribute(fd, path);
   uint64_t due = size;
   int stalled = 0;
   while (due > 0) {
@@ -144,7 +112,7 @@ bool DriveWipeThread::WriteFillFile(const std::string& path, uint64_t size, cons
     due -= static_cast<uint64_t>(wrote);
   }
   // Each pass must be on the medium before the next one overwrites it.
-  if (fdatasync(fd) != 0) sectorErrors_.fetch_add(1);
+  if (!platform::SyncFileData(fd)) sectorErrors_.fetch_add(1);
   close(fd);
   return true;
 }
@@ -222,21 +190,21 @@ bool DriveWipeThread::FillFilePasses(char letter, int32_t passCount, uint32_t ru
   std::error_code ec;
   const auto entries = ListFolder(root, ec);
   if (ec) {
-    ReportError(FileErrorCode(ec.value()));
+    ReportError(platform::FileErrorCode(ec.value()));
     return false;
   }
   bool result = true;
   for (const auto& e : entries) {
     const std::string path = e.path().string();
-    const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | platform::kOpenFlags);
     if (fd < 0) {
       result = false;
-      ReportError(FileErrorCode(errno));
+      ReportError(platform::FileErrorCode(errno));
       break;
     }
     close(fd);
     if (unlink(path.c_str()) != 0) {
-      ReportError(FileErrorCode(errno));
+      ReportError(platform::FileErrorCode(errno));
       result = false;
     }
     percent_ += step_;

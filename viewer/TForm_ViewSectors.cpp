@@ -127,26 +127,26 @@ TForm_ViewSectors::TForm_ViewSectors(QWidget* owner, const CDirtyBitmap* dirty, 
   // moves the slider without pressing it.
   QSlider* track = ui_->TrackBar_CurrentSector;
   connect(track, &QAbstractSlider::actionTriggered, this, [this, track](int action) {
+    int code = -1;
     switch (action) {
-      case QAbstractSlider::SliderSingleStepSub: TrackBar_CurrentSectorTrack(TB_LINEUP, track->sliderPosition()); break;
-      case QAbstractSlider::SliderSingleStepAdd: TrackBar_CurrentSectorTrack(TB_LINEDOWN, track->sliderPosition()); break;
-      case QAbstractSlider::SliderPageStepSub: TrackBar_CurrentSectorTrack(TB_PAGEUP, track->sliderPosition()); break;
-      case QAbstractSlider::SliderPageStepAdd: TrackBar_CurrentSectorTrack(TB_PAGEDOWN, track->sliderPosition()); break;
+      case QAbstractSlider::SliderSingleStepSub: code = TB_LINEUP; break;
+      case QAbstractSlider::SliderSingleStepAdd: code = TB_LINEDOWN; break;
+      case QAbstractSlider::SliderPageStepSub: code = TB_PAGEUP; break;
+      case QAbstractSlider::SliderPageStepAdd: code = TB_PAGEDOWN; break;
       // Home and End put the thumb at an end; the sector there is shown,
       // so the thumb and the dump never disagree.
       case QAbstractSlider::SliderToMinimum:
-      case QAbstractSlider::SliderToMaximum:
-        TrackBar_CurrentSectorTrack(TB_THUMBPOSITION, track->sliderPosition());
-        break;
+      case QAbstractSlider::SliderToMaximum: code = TB_THUMBPOSITION; break;
       case QAbstractSlider::SliderMove:
-        if (track->isSliderDown()) {
-          TrackBar_CurrentSectorTrack(TB_THUMBTRACK, track->sliderPosition());
-        } else {
+        if (!track->isSliderDown()) {
           TrackBar_CurrentSectorMouseWheel();
+          return;
         }
+        code = TB_THUMBTRACK;
         break;
-      default: break;
+      default: return;
     }
+    TrackBar_CurrentSectorTrack(code, track->sliderPosition());
   });
   connect(track, &QAbstractSlider::sliderReleased, this,
           [this, track] { TrackBar_CurrentSectorTrack(TB_THUMBPOSITION, track->sliderPosition()); });

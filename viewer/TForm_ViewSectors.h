@@ -55,9 +55,7 @@ class TForm_ViewSectors : public TSkinnedForm {
   uint64_t CurrentSector() const { return currentSector_; }
   uint64_t LastSector() const { return lastSector_; }
   uint64_t SectorsPerTick() const { return sectorsPerTick_; }
-  uint64_t DirtyIndex() const { return dirtyIndex_; }
   uint64_t DirtyTotal() const { return dirtyTotal_; }
-  bool DirtyMode() const { return dirty_ != nullptr; }
 
   void OpenDriveView(char letter);
   void ShowSector(uint64_t sector, bool read, bool moveTrackBar);

@@ -143,6 +143,10 @@ TEST_F(ViewSectorsTest, BrowsesTheFloppyByButtonsTrackBarAndWheelWithoutWritingI
     QApplication::sendEvent(track, &wheel);
     EXPECT_LT(track->value(), 99);
     EXPECT_EQ(view->CurrentSector(), static_cast<uint64_t>(track->value()) * 28);
+    QTest::keyClick(track, Qt::Key_End);
+    EXPECT_EQ(view->CurrentSector(), 2879u);
+    QTest::keyClick(track, Qt::Key_Home);
+    EXPECT_EQ(view->CurrentSector(), 0u);
   }
   EXPECT_TRUE(fixtures::ReadFile(floppy_) == before) << "the viewer changed the image";
 }
@@ -197,6 +201,14 @@ TEST_F(ViewSectorsTest, EnterFollowsTheDefaultButtonRules) {
   emit ui->DriveComboBox1->activated(0);
   EXPECT_TRUE(ui->Button_ViewSectors->isDefault());
   EXPECT_FALSE(ui->Button_GoToSector->isDefault());
+}
+
+TEST_F(ViewSectorsTest, LetterZeroIsTheSystemDriveAndLettersAreKeptUpperCase) {
+  Map({{'A', "removable", floppy_}});
+  TForm_ViewSectors system(nullptr, nullptr, '\0');
+  EXPECT_EQ(system.DriveLetter(), 'C');
+  TForm_ViewSectors floppy(nullptr, nullptr, 'a');
+  EXPECT_EQ(floppy.DriveLetter(), 'A');
 }
 
 TEST_F(ViewSectorsTest, TextColumnShowsPrintableBytesAndDel) {

@@ -18,6 +18,7 @@
 #include "platform/AskUser.h"
 #include "platform/DriveTable.h"
 #include "platform/RegistryStore.h"
+#include "settings/CLogger.h"
 #include "settings/CSettings.h"
 
 #include <windows.h>
@@ -145,6 +146,29 @@ TEST_F(RegistryTest, SettingsSurviveTheProcessAndAbsentOnesHaveTheirDefaults) {
   CSettings settings;
   EXPECT_FALSE(settings.GetLogEnabled());
   EXPECT_EQ(settings.GetLogLocation(), "");  // a value of the wrong type reads as its default
+}
+
+TEST_F(RegistryTest, TheLogKeepsItsLineEndsAsWritten) {
+  const fs::path folder = fs::temp_directory_path() / ("nfx-log-" + std::to_string(GetCurrentProcessId()));
+  fs::create_directories(folder);
+  {
+    CSettings settings;
+    settings.SetLogEnabled(true);
+    settings.SetLogLocation(folder.string());
+  }
+  const std::string record = "Drive: E:\r\nResult: 0\r\n";
+  ASSERT_TRUE(TheLogger().Append(record));
+  TheLogger().Close();
+  std::ifstream in(LogFilePath(folder.string()), std::ios::binary);
+  const std::string log(std::istreambuf_iterator<char>(in), {});
+  in.close();
+  std::error_code ec;
+  fs::remove_all(folder, ec);
+  // The header comes first; nothing is put before a line feed on the way.
+  EXPECT_NE(log.find("Operating System: Windows "), std::string::npos) << log;
+  EXPECT_EQ(log.find("\r\r\n"), std::string::npos);
+  ASSERT_GT(log.size(), record.size());
+  EXPECT_EQ(log.substr(log.size() - record.size()), record);
 }
 
 // A 1.44 MB floppy image with a FAT12 boot sector and a label, mapped as M:

@@ -10,6 +10,7 @@
 #include "widgets/TXAMessageBox.h"
 #include "platform/qt/SingleInstance.h"
 #include "viewer/TForm_ViewSectors.h"
+#include "verify/TForm_VerifyDrive.h"
 
 namespace {
 constexpr char kMutexName[] = "OV_NULLIFEX_GLOBAL_MUTEX_0610_1810";
@@ -44,6 +45,10 @@ int main(int argc, char** argv) {
   // "View Sectors" starts on the system drive; the viewer only reads.
   TMainForm::RegisterFeatureWindow(TMainForm::Feature::ViewSectors, [](QWidget* owner) {
     return std::make_unique<TForm_ViewSectors>(owner, nullptr, '\0');
+  });
+
+  TMainForm::RegisterFeatureWindow(TMainForm::Feature::VerifyMedia, [](QWidget* owner) {
+    return std::make_unique<TForm_VerifyDrive>(owner);
   });
 
   TMainForm mainForm;

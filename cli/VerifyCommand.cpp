@@ -15,6 +15,7 @@
 #include "platform/AskUser.h"
 #include "platform/Dispatcher.h"
 #include "verify/DriveVerifyThread.h"
+#include "verify/VerifyDisplay.h"
 
 namespace {
 
@@ -50,24 +51,6 @@ bool Parse(const std::vector<std::string>& args, Options& o, std::string& error)
     return false;
   }
   return true;
-}
-
-// The window's size text: the reported sector count taken as 512-byte
-// sectors, in KB, MB or GB with two decimals.
-std::string SizeText(intptr_t sectors) {
-  double x = static_cast<double>(static_cast<int32_t>(sectors)) * 512 / 1024;
-  const char* unit = "KB";
-  if (x >= 1024) {
-    x /= 1024;
-    unit = "MB";
-    if (x >= 1024) {
-      x /= 1024;
-      unit = "GB";
-    }
-  }
-  char text[64];
-  std::snprintf(text, sizeof text, "%1.2f %s", x, unit);
-  return text;
 }
 
 // What the window shows, kept from the messages.
@@ -193,7 +176,7 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
       case VN_DIRTY_SECTORS: d.dirtySectors = static_cast<uint32_t>(value); break;
       case VN_FS_TYPE: d.type = reinterpret_cast<const char*>(value); break;
       case VN_CANCELLED: d.cancelled = true; break;
-      case VN_TOTAL_SECTORS: d.size = SizeText(value); break;
+      case VN_TOTAL_SECTORS: d.size = DriveSizeText(static_cast<int64_t>(value)); break;
       case VN_CLUSTER_SIZE:
         if (value != 0) d.clusterSize = Thousands(static_cast<uint64_t>(value)) + " bytes";
         break;
@@ -259,8 +242,7 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
     std::printf("Report:         Not enough memory to verify this drive.\n");
     status = kExitNotVerified;
   } else if (anyDirty || d.errors > 0) {
-    const double share = total == 0 ? 0.0 : static_cast<double>(d.dirtySectors) / static_cast<double>(total) * 100.0;
-    std::printf("Report:         %d%% of drive is not cleaned (%s dirty sectors)\n", static_cast<int>(share),
+    std::printf("Report:         %d%% of drive is not cleaned (%s dirty sectors)\n", NotCleanPercent(d.dirtySectors, total),
                 Thousands(d.dirtySectors).c_str());
     status = d.cancelled ? kExitCancelled : kExitDirty;
   } else if (d.cancelled || d.percent < 100) {

@@ -208,6 +208,143 @@ void SectorViewer(QWidget* owner) {
 
 }  // namespace
 
+#include <QElapsedTimer>
+#include <QProgressBar>
+#include <functional>
+#include <string>
+
+#include "platform/DriveTable.h"
+#include "verify/TForm_VerifyDrive.h"
+
+// The verify window through real runs on raw images of its own, mapped as
+// E: (a large one with data near its start) and F: (all zeros).
+namespace verifyshots {
+
+bool MakeRawImage(const std::string& path, uint64_t size, bool withData) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = true;
+  if (withData) {
+    // Some text at the start and here and there, as files leave it.
+    std::string block;
+    for (int i = 0; block.size() < (1u << 20); ++i) block += "Quarterly figures, draft " + std::to_string(i) + "\n";
+    for (uint64_t at : {uint64_t{0}, size / 5, size / 2}) {
+      ok = ok && std::fseek(f, static_cast<long>(at), SEEK_SET) == 0 &&
+           std::fwrite(block.data(), 1, block.size(), f) == block.size();
+    }
+  }
+  ok = ok && std::fseek(f, static_cast<long>(size - 1), SEEK_SET) == 0 && std::fputc(0, f) != EOF;
+  return std::fclose(f) == 0 && ok;
+}
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > timeoutMs) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  return true;
+}
+
+// The window with the question box over it, as the user sees them.
+void SaveWithBox(QWidget& window, QWidget& box, const QString& name) {
+  QPixmap shot = window.grab();
+  QPainter p(&shot);
+  const QPixmap boxShot = box.grab();
+  p.drawPixmap((shot.width() - boxShot.width()) / 2, (shot.height() - boxShot.height()) / 2, boxShot);
+  p.end();
+  const QString path = g_out + "/" + name + ".png";
+  if (shot.save(path)) {
+    std::printf("%s\n", qPrintable(path));
+  } else {
+    ++g_failures;
+  }
+}
+
+// Answers every question: the stop question Yes, any other No; the first
+// "View Dirty Sectors" question is saved with the window behind it.
+class Answerer {
+ public:
+  explicit Answerer(QWidget& window) : window_(window) {
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
+    timer_.start(10);
+  }
+
+ private:
+  void Tick() {
+    auto* box = qobject_cast<TXAMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    const bool stop = box->windowTitle() == QLatin1String("Stop Drive Verification");
+    if (box->windowTitle() == QLatin1String("View Dirty Sectors") && !savedQuestion_) {
+      savedQuestion_ = true;
+      SaveWithBox(window_, *box, "verify_finished_dirty_question");
+    }
+    (stop ? box->ui()->Button_Yes : box->ui()->Button_No)->click();
+  }
+  QWidget& window_;
+  QTimer timer_;
+  bool savedQuestion_ = false;
+};
+
+void Pick(TForm_VerifyDrive& window, const char* drive) {
+  auto* combo = window.findChild<TDriveComboBox*>("DriveComboBox1");
+  const int item = combo->findText(QString::fromLatin1(drive), Qt::MatchStartsWith);
+  combo->setCurrentIndex(item);
+  emit combo->activated(item);
+}
+
+int Meter(QWidget& window) { return window.findChild<QProgressBar*>("Progress_Verify")->value(); }
+
+void VerifyWindow(QWidget* owner) {
+  const QString folder = g_out + "/verify-images";
+  QDir().mkpath(folder);
+  const std::string dirty = (folder + "/dirty.img").toStdString();
+  const std::string clean = (folder + "/clean.img").toStdString();
+  if (!MakeRawImage(dirty, uint64_t{6} << 30, true) || !MakeRawImage(clean, uint64_t{64} << 20, false)) {
+    std::fprintf(stderr, "nfx_screenshots: cannot write the verify images\n");
+    ++g_failures;
+    return;
+  }
+  {
+    std::FILE* map = std::fopen(platform::DriveMapPath().c_str(), "w");
+    if (map) {
+      std::fprintf(map, "E: removable %s\nF: removable %s\n", dirty.c_str(), clean.c_str());
+      std::fclose(map);
+    }
+  }
+  SetDriveListSource(SystemDriveListSource());
+
+  TForm_VerifyDrive window(owner);
+  Save(window, "verify_idle");
+  Answerer answers(window);
+  auto click = [&](const char* name) { window.findChild<QPushButton*>(QString::fromLatin1(name))->click(); };
+  auto ended = [&] { return window.Thread() == nullptr; };
+
+  Pick(window, "E:");
+  click("Button_Verify");
+  if (WaitFor([&] { return Meter(window) >= 40 || ended(); }, 120000)) Save(window, "verify_running_dirty");
+  WaitFor(ended, 600000);
+  WaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 10000);
+
+  click("Button_Verify");
+  WaitFor([&] { return Meter(window) >= 25 || ended(); }, 120000);
+  click("Button_Cancel");
+  WaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 10000);
+  Save(window, "verify_cancelled");
+
+  Pick(window, "F:");
+  click("Button_Verify");
+  WaitFor(ended, 120000);
+  Save(window, "verify_finished_clean");
+  window.close();
+  std::remove(dirty.c_str());
+  std::remove(clean.c_str());
+  QDir().rmdir(folder);
+}
+
+}  // namespace verifyshots
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: nfx_screenshots OUTPUT_FOLDER\n");
@@ -246,5 +383,6 @@ int main(int argc, char** argv) {
     SectorViewer(&main);
   }
   DriveList();
+  verifyshots::VerifyWindow(nullptr);
   return g_failures == 0 ? 0 : 1;
 }

@@ -14,6 +14,7 @@
 #include "cli/Command.h"
 #include "platform/AskUser.h"
 #include "platform/Dispatcher.h"
+#include "platform/RateMeter.h"
 #include "verify/DriveVerifyThread.h"
 #include "verify/VerifyDisplay.h"
 
@@ -70,11 +71,17 @@ struct Display {
 
 class LiveLine {
  public:
-  explicit LiveLine(char letter) : letter_(letter), tty_(isatty(2) == 1) {}
+  LiveLine(char letter, uint64_t totalBytes) : letter_(letter), tty_(isatty(2) == 1), totalBytes_(totalBytes) {}
+
+  // The run begins: the rate and time left count from now.
+  void Start() { rate_.Start(totalBytes_, platform::RateMeter::Clock::now()); }
 
   void Show(int percent, uint32_t dirty, uint32_t errors) {
-    if (percent == percent_ && dirty == dirty_ && errors == errors_) return;
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = platform::RateMeter::Clock::now();
+    // The part of the volume covered so far, as the window's meter shows it.
+    const bool rateChanged =
+        percent < 100 && rate_.Update(static_cast<uint64_t>(static_cast<double>(totalBytes_) * percent / 100.0), now);
+    if (percent == percent_ && dirty == dirty_ && errors == errors_ && !rateChanged) return;
     // A terminal gets a line redrawn at most five times a second; a log file
     // one line per ten percent.
     if (tty_ && now - shown_ < std::chrono::milliseconds(200) && percent < 100) return;
@@ -84,8 +91,10 @@ class LiveLine {
     errors_ = errors;
     shown_ = now;
     shownOnce_ = true;
-    std::fprintf(stderr, "%sVerifying drive %c:  %3d%%  dirty sectors %s  errors %s%s", tty_ ? "\r" : "", letter_,
-                 percent, Thousands(dirty).c_str(), Thousands(errors).c_str(), tty_ ? "\033[K" : "\n");
+    // The rate and time left while the run goes, as under the window's meter.
+    const std::string rate = percent < 100 && !rate_.Text().empty() ? "  " + rate_.Text() : "";
+    std::fprintf(stderr, "%sVerifying drive %c:  %3d%%  dirty sectors %s  errors %s%s%s", tty_ ? "\r" : "", letter_,
+                 percent, Thousands(dirty).c_str(), Thousands(errors).c_str(), rate.c_str(), tty_ ? "\033[K" : "\n");
     std::fflush(stderr);
   }
   void End() {
@@ -96,10 +105,12 @@ class LiveLine {
  private:
   char letter_;
   bool tty_;
+  uint64_t totalBytes_;
   int percent_ = -1;
   uint32_t dirty_ = 0, errors_ = 0;
   bool shownOnce_ = false;
   std::chrono::steady_clock::time_point shown_{};
+  platform::RateMeter rate_;
 };
 
 int AskOnTerminal(const std::string& text, const std::string& title, int buttons) {
@@ -197,7 +208,8 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
 
   cli::InterruptCatcher interrupt;
 
-  LiveLine live(o.letter);
+  LiveLine live(o.letter, thread->TotalSectors() * platform::kSectorBytes);
+  live.Start();
   thread->Resume();
   // Ctrl-C is the window's Stop answered Yes: the worker parks, is asked to
   // terminate and runs on to its last messages, which are still shown.

@@ -1,8 +1,8 @@
 #pragma once
 #include <QTimer>
-#include <chrono>
 #include <memory>
 
+#include "platform/RateMeter.h"
 #include "platform/qt/QtMessageTarget.h"
 #include "verify/CBitmap.h"
 #include "verify/DriveVerifyThread.h"
@@ -78,5 +78,6 @@ class TForm_VerifyDrive : public TSkinnedForm {
   std::unique_ptr<CDirtyBitmap> dirty_;
   QTimer dirtySectorTimer_;
   bool quiet_ = false;
-  std::chrono::steady_clock::time_point runStart_{};
+  // The read rate and time left under the meter while a run goes.
+  platform::RateMeter rate_;
 };

@@ -2,6 +2,7 @@
 // report, the exit statuses, the dirty-sector list and Ctrl-C.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -132,9 +133,13 @@ TEST(VerifyCli, CtrlCStopsTheRunAsCancelled) {
   fixtures::DriveMap map({{'E', "fixed", image}});
 
   bool signalled = false;
-  const auto run = fixtures::RunToolInterruptedAt({Cli(), "verify", "E:"}, "Verifying drive E:", signalled);
+  // Stopped once the progress line shows the read rate and time left.
+  const auto run = fixtures::RunToolInterruptedAt({Cli(), "verify", "E:"}, " left\n", signalled);
   const std::string& output = run.output;
   ASSERT_TRUE(signalled) << output;
+  EXPECT_TRUE(std::regex_search(output, std::regex(R"(Verifying drive E:  +[0-9]+%  dirty sectors 0  errors 0  )"
+                                                   R"([0-9.]+ [kMG]?B/s, about [0-9].* left\n)")))
+      << output;
   EXPECT_EQ(run.exitCode, 3) << output;
   EXPECT_NE(output.find("Stopping the verification of drive E:."), std::string::npos) << output;
   EXPECT_NE(output.find("(Cancelled)"), std::string::npos) << output;

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QTest>
 #include <functional>
 #include <string>
@@ -88,8 +89,9 @@ TEST_F(VerifyWindowTest, FilesOnFatAreDirtyAndTheViewerShowsTheFirstDirtySector)
   fixtures::TempDir dir;
   const std::string image = dir.File("fat.img");
   std::string error;
-  // Large enough that the run lasts several timer periods.
-  ASSERT_TRUE(fixtures::MakeImage(image, 768ull << 20, FileSystem::FAT32, {"DATA"}, &error)) << error;
+  // Large enough (sparse) that the run lasts over a second: the timer and
+  // the rate line have their turns while it goes.
+  ASSERT_TRUE(fixtures::MakeImage(image, 8ull << 30, FileSystem::FAT32, {.label = "DATA", .extraArgs = {}}, &error)) << error;
   const std::string host = dir.File("letter.txt");
   ASSERT_TRUE(fixtures::WriteFile(host, std::string(20000, 'q')));
   ASSERT_TRUE(fixtures::CopyIn(image, FileSystem::FAT32, host, "LETTER.TXT", &error)) << error;
@@ -126,6 +128,7 @@ TEST_F(VerifyWindowTest, FilesOnFatAreDirtyAndTheViewerShowsTheFirstDirtySector)
     QString statusWhileRunning;
     QColor colourWhileRunning;
     int meterWhenTurned = -1;
+    QString rateWhileRunning;
     QTimer observer;
     QObject::connect(&observer, &QTimer::timeout, [&] {
       if (statusWhileRunning.isEmpty() && window.Thread() &&
@@ -134,6 +137,7 @@ TEST_F(VerifyWindowTest, FilesOnFatAreDirtyAndTheViewerShowsTheFirstDirtySector)
         colourWhileRunning = TextColour(&window, "Label_DriveStatusText");
         meterWhenTurned = Meter(&window);
       }
+      if (rateWhileRunning.isEmpty() && window.Thread()) rateWhileRunning = Text(&window, "Label_Rate");
     });
     observer.start(5);
     VerifyDriveE(window, "Button_Verify");
@@ -150,6 +154,12 @@ TEST_F(VerifyWindowTest, FilesOnFatAreDirtyAndTheViewerShowsTheFirstDirtySector)
     // Mid-run, so the timer turned it, not the count posted at the end.
     EXPECT_GE(meterWhenTurned, 0);
     EXPECT_LT(meterWhenTurned, 100);
+    // The read rate and time left showed under the meter while it went.
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^[0-9.]+ [kMG]?B/s, about [0-9].* left$)"))
+                    .match(rateWhileRunning)
+                    .hasMatch())
+        << qPrintable(rateWhileRunning);
+    EXPECT_TRUE(Text(&window, "Label_Rate").isEmpty());
     EXPECT_EQ(Text(&window, "Label_DriveStatusText"), QStringLiteral("Uncleaned Sectors Detected"));
     EXPECT_EQ(Text(&window, "Label_Progress"), QStringLiteral("Finished"));
     EXPECT_EQ(Meter(&window), 100);

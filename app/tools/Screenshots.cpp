@@ -225,10 +225,11 @@ bool MakeRawImage(const std::string& path, uint64_t size, bool withData) {
   if (!f) return false;
   bool ok = true;
   if (withData) {
-    // Some text at the start and here and there, as files leave it.
+    // Text here and there, as files leave it; the start stays zero, the
+    // reference a raw volume is judged by.
     std::string block;
     for (int i = 0; block.size() < (1u << 20); ++i) block += "Quarterly figures, draft " + std::to_string(i) + "\n";
-    for (uint64_t at : {uint64_t{0}, size / 5, size / 2}) {
+    for (uint64_t at : {size / 8, size / 5, size / 2}) {
       ok = ok && std::fseek(f, static_cast<long>(at), SEEK_SET) == 0 &&
            std::fwrite(block.data(), 1, block.size(), f) == block.size();
     }
@@ -297,11 +298,12 @@ void Pick(TForm_VerifyDrive& window, const char* drive) {
 int Meter(QWidget& window) { return window.findChild<QProgressBar*>("Progress_Verify")->value(); }
 
 void VerifyWindow(QWidget* owner) {
-  const QString folder = g_out + "/verify-images";
+  // The drive map takes absolute paths only.
+  const QString folder = QDir(g_out).absoluteFilePath(QStringLiteral("verify-images"));
   QDir().mkpath(folder);
   const std::string dirty = (folder + "/dirty.img").toStdString();
   const std::string clean = (folder + "/clean.img").toStdString();
-  if (!MakeRawImage(dirty, uint64_t{6} << 30, true) || !MakeRawImage(clean, uint64_t{64} << 20, false)) {
+  if (!MakeRawImage(dirty, uint64_t{12} << 30, true) || !MakeRawImage(clean, uint64_t{64} << 20, false)) {
     std::fprintf(stderr, "nfx_screenshots: cannot write the verify images\n");
     ++g_failures;
     return;
@@ -323,7 +325,11 @@ void VerifyWindow(QWidget* owner) {
 
   Pick(window, "E:");
   click("Button_Verify");
-  if (WaitFor([&] { return Meter(window) >= 40 || ended(); }, 120000)) Save(window, "verify_running_dirty");
+  // Mid-run, once dirt has been found and the rate line is up.
+  auto* rate = window.findChild<QLabel*>(QStringLiteral("Label_Rate"));
+  if (WaitFor([&] { return (Meter(window) >= 30 && rate->isVisible()) || ended(); }, 120000)) {
+    Save(window, "verify_running_dirty");
+  }
   WaitFor(ended, 600000);
   WaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 10000);
 

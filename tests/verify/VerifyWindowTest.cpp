@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "tests/fixtures/Fixtures.h"
@@ -16,6 +17,9 @@
 #include "viewer/TForm_ViewSectors.h"
 #include "widgets/DriveList.h"
 #include "widgets/TXAMessageBox.h"
+
+// Failures show texts as text.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace {
 
@@ -284,7 +288,12 @@ TEST_F(LargeVolumeTest, ItsSizeShowsAndStopAnsweredYesLeavesCancelled) {
     Answer(modal, answer);
   });
   VerifyDriveE(window, "Button_Verify");
-  ASSERT_TRUE(WaitUntil([&] { return Text(&window, "Label_DriveSizeNumber") != QLatin1String("0 bytes"); }, 60000));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return Text(&window, "Label_DriveSizeNumber") != QLatin1String("0 bytes") &&
+               Text(&window, "Label_ClusterSizeNumber") != QLatin1String("N/A");
+      },
+      60000));
   EXPECT_EQ(Text(&window, "Label_DriveSizeNumber"), QStringLiteral("1280.00 GB"));
   EXPECT_EQ(Text(&window, "Label_DriveTypeText"), QStringLiteral("NTFS"));
   EXPECT_EQ(Text(&window, "Label_ClusterSizeNumber"), QStringLiteral("4,096 bytes"));

@@ -103,7 +103,6 @@ TForm_VerifyDrive::~TForm_VerifyDrive() {
   // A dirty set still travelling in a queued message belongs to this
   // window, which is going: take it so it goes too.
   TakeQueuedMessagesQuietly();
-  dirtySectorTimer_.setParent(nullptr);
 }
 
 void TForm_VerifyDrive::showEvent(QShowEvent* event) {
@@ -119,7 +118,7 @@ void TForm_VerifyDrive::StartRun(bool quick) {
     StopThread();
     TakeQueuedMessagesQuietly();
   }
-  if (ui_->Label_StartMessage->isVisible()) {
+  if (!ui_->Label_StartMessage->isHidden()) {
     ui_->Label_StartMessage->hide();
     ui_->Label_Progress->show();
     ui_->Progress_Verify->show();

@@ -16,6 +16,7 @@
 #include "verify/TForm_VerifyDrive.h"
 #include "viewer/TForm_ViewSectors.h"
 #include "widgets/DriveList.h"
+#include "widgets/SkinWidgets.h"
 #include "widgets/TXAMessageBox.h"
 
 // Failures show texts as text.
@@ -85,6 +86,54 @@ class VerifyWindowTest : public guitest::GuiTest {
     return window.Thread() == nullptr && guitest::Button(&window, "Button_Verify")->isEnabled();
   }
 };
+
+// Before any run: the layout's texts and states, the branding link, and
+// Close (or Escape) closing the window at once.
+TEST_F(VerifyWindowTest, IdleWindowBrandingAndClose) {
+  guitest::WriteBranding("Local2", "www.nullifex.test");
+  for (const bool escape : {false, true}) {
+    TForm_VerifyDrive window(nullptr);
+    window.show();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Verify Drive"));
+    EXPECT_EQ(Text(&window, "MessageTitle"), QStringLiteral("Verify Drive C: is Clean"));
+    EXPECT_TRUE(window.findChild<QLabel*>("Label_StartMessage")->isVisible());
+    for (const char* hidden : {"Label_Progress", "Progress_Verify", "Label_Rate", "Button_ViewDirtySectors"}) {
+      EXPECT_FALSE(window.findChild<QWidget*>(hidden)->isVisible()) << hidden;
+    }
+    for (const char* value : {"Label_DriveTypeText", "Label_DriveLabelText", "Label_ClusterSizeNumber",
+                              "Label_DriveSizeNumber", "Label_DirtySectorsNum", "Label_DriveStatusText",
+                              "Label_DriveErrors", "Label_Report"}) {
+      EXPECT_EQ(Text(&window, value), QStringLiteral("N/A")) << value;
+    }
+    EXPECT_TRUE(guitest::Button(&window, "Button_Verify")->isDefault());
+    EXPECT_EQ(guitest::Button(&window, "Button_Cancel")->text(), QStringLiteral("Close"));
+    auto* animation = window.findChild<TAnimate*>("Animation");
+    ASSERT_NE(animation, nullptr);
+    EXPECT_EQ(animation->resourceNumber(), 132);
+    EXPECT_FALSE(animation->IsPlaying());
+    auto* timer = window.findChild<QTimer*>("DirtySectorTimer");
+    ASSERT_NE(timer, nullptr);
+    EXPECT_EQ(timer->interval(), 50);
+    EXPECT_FALSE(timer->isActive());
+
+    QLabel* link = window.findChild<QLabel*>("Label_Branding");
+    EXPECT_EQ(link->text(), QStringLiteral("www.nullifex.test"));
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(link, &enter);
+    EXPECT_TRUE(link->font().underline());
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(link, &leave);
+    EXPECT_FALSE(link->font().underline());
+
+    if (escape) {
+      QTest::keyClick(&window, Qt::Key_Escape);
+    } else {
+      QTest::mouseClick(guitest::Button(&window, "Button_Cancel"), Qt::LeftButton);
+    }
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.result(), ResultCancel);
+  }
+}
 
 // A volume holding files: the status turns while the run goes, the run
 // ends "Finished", the viewer is offered, and Yes opens it on the first

@@ -11,6 +11,7 @@
 #include "platform/qt/SingleInstance.h"
 #include "viewer/TForm_ViewSectors.h"
 #include "verify/TForm_VerifyDrive.h"
+#include "wipe/TForm_WipeMedia.h"
 
 namespace {
 constexpr char kMutexName[] = "OV_NULLIFEX_GLOBAL_MUTEX_0610_1810";
@@ -46,6 +47,8 @@ int main(int argc, char** argv) {
   TMainForm::RegisterFeatureWindow(TMainForm::Feature::ViewSectors, [](QWidget* owner) {
     return std::make_unique<TForm_ViewSectors>(owner, nullptr, '\0');
   });
+  TMainForm::RegisterFeatureWindow(TMainForm::Feature::WipeMedia,
+                                   [](QWidget* owner) { return std::make_unique<TForm_WipeMedia>(owner); });
 
   TMainForm::RegisterFeatureWindow(TMainForm::Feature::VerifyMedia, [](QWidget* owner) {
     return std::make_unique<TForm_VerifyDrive>(owner);

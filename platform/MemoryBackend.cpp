@@ -3,6 +3,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "platform/ErrorCodes.h"
 #include "platform/linux/VolumeProbe.h"
@@ -41,6 +42,7 @@ class MemoryBackend final : public SectorBackend {
 
   uint32_t Read(void* buffer, uint32_t bytes, uint32_t& done) override {
     done = 0;
+    Throttle(bytes);
     std::lock_guard lock(disk_->mutex);
     if (!open_) return errc::kInvalidHandle;
     const uint32_t error = ReadLocked(MemoryDisk::Op::Read, position_, buffer, bytes);
@@ -53,6 +55,7 @@ class MemoryBackend final : public SectorBackend {
 
   uint32_t Write(const void* buffer, uint32_t bytes, uint32_t& done) override {
     done = 0;
+    Throttle(bytes);
     std::lock_guard lock(disk_->mutex);
     if (!open_) return errc::kInvalidHandle;
     const uint64_t first = position_;
@@ -140,6 +143,13 @@ class MemoryBackend final : public SectorBackend {
   }
 
   // Counts one transfer attempt; its error when the medium is gone.
+  // Outside the disk's lock, so a test may look at the disk meanwhile.
+  void Throttle(uint32_t bytes) const {
+    if (disk_->bytesPerSecond > 0) {
+      std::this_thread::sleep_for(std::chrono::duration<double>(bytes / disk_->bytesPerSecond));
+    }
+  }
+
   uint32_t Transfer() {
     const uint32_t error = Gone();
     ++disk_->transfers;

@@ -59,6 +59,10 @@ struct MemoryDisk {
   uint32_t transientReadFailures = 0;
   uint32_t transientWriteFailures = 0;
 
+  // A medium this slow: every read and write takes as long as moving its
+  // bytes at this rate (0: as fast as memory). Set before use.
+  double bytesPerSecond = 0;
+
   // What the geometry reports; unset means the disk's real size. Lets a test
   // give a device whose geometry says more than can be read.
   std::optional<uint64_t> reportedDeviceSize;

@@ -33,7 +33,17 @@ ca_context* Context() {
 }
 }  // namespace
 
+namespace {
+std::function<void(const std::string&)>& Listener() {
+  static std::function<void(const std::string&)> listener;
+  return listener;
+}
+}  // namespace
+
+void SetSoundListener(std::function<void(const std::string& alias)> listener) { Listener() = std::move(listener); }
+
 void PlaySystemSound(const std::string& alias) {
+  if (Listener()) Listener()(alias);
   const std::string id = SoundThemeName(alias);
   std::lock_guard lock(g_mutex);
   ca_context* ctx = Context();

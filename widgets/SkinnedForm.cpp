@@ -22,13 +22,15 @@ QFont BodyFont() {
 
 namespace {
 
-// The skinned push buttons, check boxes and panels of the widget kit.
+// The skinned push buttons, check boxes and panels of the widget kit. A
+// content panel is named Panel1 or PanelMessageWindow, or, where a window
+// has several (the wizard's steps), carries the property skinPanel=true.
 const char kStyleSheet[] = R"(
-QFrame#Panel1, QFrame#PanelMessageWindow {
+QFrame#Panel1, QFrame#PanelMessageWindow, QFrame[skinPanel="true"] {
   background: rgb(252, 251, 239);
   border: 1px solid rgb(14, 26, 54);
 }
-QFrame#Panel1 QLabel, QFrame#PanelMessageWindow QLabel, QCheckBox { color: rgb(28, 34, 48); }
+QFrame#Panel1 QLabel, QFrame#PanelMessageWindow QLabel, QFrame[skinPanel="true"] QLabel, QCheckBox { color: rgb(28, 34, 48); }
 QPushButton {
   color: rgb(20, 32, 60);
   background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #ffffff, stop:0.5 #eef0f5, stop:1 #cfd6e4);

@@ -1,6 +1,7 @@
 #include "wipe/TForm_WipeMedia.h"
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -33,6 +34,23 @@ int32_t OverwriteCount(int index) {
 }
 
 char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
+// The long step-3 caption in the button's fixed width: a smaller face
+// rather than a clipped word.
+void FitCaption(QPushButton& button) {
+  constexpr int kMargin = 12;
+  QFont font = button.font();
+  const bool pixels = font.pixelSize() > 0;
+  for (int size = pixels ? font.pixelSize() : font.pointSize();
+       size > 6 && QFontMetrics(font).horizontalAdvance(button.text()) > button.width() - kMargin; --size) {
+    if (pixels) {
+      font.setPixelSize(size - 1);
+    } else {
+      font.setPointSize(size - 1);
+    }
+  }
+  button.setFont(font);
+}
 }  // namespace
 
 TForm_WipeMedia::TForm_WipeMedia(QWidget* owner)
@@ -42,6 +60,8 @@ TForm_WipeMedia::TForm_WipeMedia(QWidget* owner)
   frame.title = QStringLiteral("Wipe Media - Step 1 of 3");
   frame.closeButtonName = QStringLiteral("KTransButtonExit");
   SetupFrame(frame);
+  // Offered only where the format can be left out (the NT family).
+  ui_->CheckBox_Format->hide();
   connect(ui_->Button_Next, &QPushButton::clicked, this, &TForm_WipeMedia::Button_NextClick);
   connect(ui_->Button_Back, &QPushButton::clicked, this, &TForm_WipeMedia::Button_BackClick);
   connect(ui_->Button_Close, &QPushButton::clicked, this, &TSkinnedForm::reject);
@@ -129,6 +149,7 @@ void TForm_WipeMedia::Button_NextClick() {
       QPushButton* next = ui_->Button_Next;
       next->setText(QStringLiteral("Wipe Media Selection"));
       next->setGeometry(next->x() - kStep3Widen, next->y(), next->width() + kStep3Widen, next->height());
+      FitCaption(*next);
       ui_->Button_Back->move(ui_->Button_Back->x() - kStep3Widen, ui_->Button_Back->y());
       return;
     }
@@ -185,6 +206,7 @@ void TForm_WipeMedia::Button_BackClick() {
       next->setEnabled(true);
       next->setText(QStringLiteral("Next"));
       next->setGeometry(next->x() + kStep3Widen, next->y(), next->width() - kStep3Widen, next->height());
+      next->setFont(QFont());
       ui_->Button_Back->move(ui_->Button_Back->x() + kStep3Widen, ui_->Button_Back->y());
       return;
     }

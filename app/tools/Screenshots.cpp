@@ -18,6 +18,8 @@
 #include "platform/RegistryStore.h"
 #include "settings/CSettings.h"
 #include "settings/TForm_DNSMessage.h"
+#include "ui_TForm_WipeMedia.h"
+#include "ui_TForm_Wiper.h"
 #include "ui_TXAMessageBox.h"
 // Sector viewer shots.
 #include <QLineEdit>
@@ -25,6 +27,13 @@
 #include "platform/Paths.h"
 #include "viewer/TForm_ViewSectors.h"
 #include "ui_TForm_ViewSectors.h"
+#include "wipe/TForm_Confirmation.h"
+#include "wipe/TForm_WipeMedia.h"
+#include "wipe/TForm_Wiper.h"
+#include "wipe/WipeTexts.h"
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
 
 namespace {
 QString g_out;
@@ -206,6 +215,122 @@ void SectorViewer(QWidget* owner) {
   (void)key.DeleteValue("DNS");
 }
 
+
+// ---- the wipe windows ------------------------------------------------------
+// The wizard's steps, the confirmations, the wipe window mid-pass and at its
+// end (a real wipe of a slowed in-memory disk), and every box the wipe can
+// end in. The drives are images in a folder of this run's own.
+void SaveModalSoon(const QString& name) {
+  QTimer::singleShot(50, [name] {
+    if (QWidget* box = QApplication::activeModalWidget()) {
+      Save(*box, name);
+      box->close();
+    }
+  });
+}
+
+std::unique_ptr<TForm_Wiper> WiperOnDisk(QWidget* owner, double bytesPerSecond, uint64_t sectors,
+                                         int passes, uint64_t unwritable = 0) {
+  auto disk = std::make_shared<platform::MemoryDisk>(sectors);
+  disk->bytesPerSecond = bytesPerSecond;
+  if (unwritable) disk->unwritable.insert(unwritable);
+  auto wiper = std::make_unique<TForm_Wiper>(owner);
+  DriveWipeThread::Environment env;
+  env.backends = [disk](char) { return platform::MakeMemoryBackend(disk); };
+  env.notifyShell = [](char) {};
+  wiper->SetDriveEnvironment(env);
+  WipeOptions options;
+  options.driveLetter = 'e';
+  options.overwriteCount = passes;
+  if (!wiper->StartWipe(options)) ++g_failures;
+  return wiper;
+}
+
+void WaitFor(const std::function<bool()>& done) {
+  for (int i = 0; i < 3000 && !done(); ++i) {
+    QApplication::processEvents();
+    QThread::msleep(5);
+  }
+}
+
+void WipeWindows(QWidget* owner) {
+  QTemporaryDir dir;
+  const QString stick = dir.filePath("usb-stick.img"), disk = dir.filePath("backup-disk.img");
+  for (const QString& path : {stick, disk}) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || !f.resize(path == stick ? 15931539456LL / 1000 : 80LL << 20)) ++g_failures;
+  }
+  using platform::DriveEntry;
+  std::vector<DriveEntry> entries(3);
+  entries[0] = {'C', platform::DRIVE_FIXED, "/dev/sda2", "/", false, true};
+  entries[1] = {'E', platform::DRIVE_REMOVABLE, stick.toStdString(), "", true, false};
+  entries[2] = {'F', platform::DRIVE_FIXED, disk.toStdString(), "", true, false};
+  DriveListSource source;
+  source.table = [entries] { return platform::DriveTable(entries); };
+  source.volumeLabel = [](char letter, char* buffer, uint32_t size) {
+    std::snprintf(buffer, size, "%s", letter == 'E' ? "USB STICK" : letter == 'F' ? "BACKUP" : "SYSTEM");
+    return true;
+  };
+  SetDriveListSource(source);
+
+  {
+    TForm_WipeMedia wizard(owner);
+    Save(wizard, "wipe_step1");
+    wizard.ui()->DriveComboBox1->SetDrive('e');
+    wizard.Button_NextClick();
+    Save(wizard, "wipe_step2");
+    wizard.Button_NextClick();
+    Save(wizard, "wipe_step3");
+    wizard.ui()->ComboBox_Overwrites->setCurrentIndex(1);
+    Save(wizard, "wipe_step3_level");
+    wizard.Button_BackClick();
+    wizard.Button_BackClick();
+    wizard.ui()->DriveComboBox1->SetDrive('c');
+    SaveModalSoon("wipe_box_system_drive_step1");
+    wizard.Button_NextClick();
+  }
+  for (int step : {1, 2}) {
+    TForm_Confirmation confirmation(owner, step, 'E');
+    Save(confirmation, QStringLiteral("wipe_confirmation%1").arg(step));
+  }
+
+  {
+    // Mid-pass: 2 of 3 on a disk slowed to 20 MB/s.
+    auto wiper = WiperOnDisk(owner, 20e6, 128 * 2048, 3);
+    wiper->show();
+    WaitFor([&] { return wiper->ui()->Label_Info->text() == "Overwrite 2 of 3" && wiper->ui()->ProgressWipe->value() >= 40; });
+    Save(*wiper, "wipe_progress");
+    // The cancel question over the window, answered Yes: the run stops.
+    QTimer::singleShot(50, [] {
+      if (QWidget* box = QApplication::activeModalWidget()) {
+        Save(*box, "wipe_cancel_question");
+        if (auto* yes = box->findChild<QPushButton*>("Button_Yes")) yes->click();
+      }
+    });
+    wiper->Button_CancelClick();
+    WaitFor([&] { return !wiper->HasThread(); });
+  }
+  FormatWhenFinished = false;
+  for (const auto& [name, unwritable] : {std::pair{"wipe_finished", 0}, std::pair{"wipe_finished_error", 1000}}) {
+    auto wiper = WiperOnDisk(owner, 0, 2048, 1, unwritable);
+    wiper->show();
+    WaitFor([&] { return !wiper->HasThread(); });
+    Save(*wiper, name);
+  }
+  FormatWhenFinished = true;
+  for (uint32_t code : {19u, 20002u, 20003u, 29u}) {
+    const WipeMessageText m = WipeFailedMessage(code);
+    TXAMessageBox box(nullptr);
+    box.Fill(m.text, m.title, ButtonsOk, IconError);
+    Save(box, QStringLiteral("wipe_failed_%1").arg(code));
+  }
+  for (uint32_t code : {21u, 20001u, 5u}) {
+    const WipeMessageText m = StartErrorMessage(code);
+    TXAMessageBox box(nullptr);
+    box.Fill(m.text, m.title, ButtonsOk, IconError);
+    Save(box, QStringLiteral("wipe_start_error_%1").arg(code));
+  }
+}
 }  // namespace
 
 #include <QElapsedTimer>
@@ -365,6 +490,8 @@ int main(int argc, char** argv) {
     settings.SetAutoUpdate(false);  // keeps the update question out of the way
   }
 
+  TMainForm::RegisterFeatureWindow(TMainForm::Feature::WipeMedia,
+                                   [](QWidget* owner) { return std::make_unique<TForm_WipeMedia>(owner); });
   {
     TMainForm main;
     Save(main, "main");
@@ -390,5 +517,9 @@ int main(int argc, char** argv) {
   }
   DriveList();
   verifyshots::VerifyWindow(nullptr);
+  {
+    TMainForm main;
+    WipeWindows(&main);
+  }
   return g_failures == 0 ? 0 : 1;
 }

@@ -1,17 +1,22 @@
 // The verify window end to end, offscreen: real images in a private drive
 // map, the real verify thread, the window driven by its component names and
 // its questions answered as a person would.
+#include <sys/resource.h>
+
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QTest>
+#include <csignal>
+#include <filesystem>
 #include <functional>
 #include <ostream>
 #include <string>
 
 #include "tests/fixtures/Fixtures.h"
+#include "settings/CSettings.h"
 #include "tests/widgets/GuiTest.h"
 #include "verify/TForm_VerifyDrive.h"
 #include "viewer/TForm_ViewSectors.h"
@@ -390,6 +395,49 @@ TEST_F(LargeVolumeTest, TheTitleBarButtonAsksBeforeClosingDuringARun) {
   EXPECT_FALSE(window.isVisible());
   EXPECT_EQ(window.result(), ResultCancel);
   EXPECT_EQ(window.Thread(), nullptr);
+}
+
+
+// The run's last log lines are written after Stop's Yes, while the window
+// waits for the worker. When they cannot be written, the worker asks on the
+// main thread; the window serves that question while it waits, instead of
+// both waiting for each other for ever.
+TEST_F(LargeVolumeTest, StopServesALogQuestionTheWorkerAsksOnItsWayOut) {
+  fixtures::TempDir logs;
+  {
+    CSettings settings;
+    settings.SetLogEnabled(true);
+    settings.SetLogLocation(logs.path());
+  }
+  TForm_VerifyDrive window(nullptr);
+  window.show();
+  ModalWatcher watcher([](QWidget* modal) { Answer(modal, ResultYes); });
+  VerifyDriveE(window, "Button_Verify");
+  // The record's opening lines are written before the type is posted.
+  ASSERT_TRUE(WaitUntil([&] { return Text(&window, "Label_DriveTypeText") == QLatin1String("NTFS"); }, 60000));
+  const std::string log = logs.File("Log.txt");
+  const auto written = std::filesystem::file_size(log);
+  ASSERT_GT(written, 0u);
+
+  // From now on no file of this process may grow past what the log holds:
+  // the record's tail cannot be written.
+  rlimit previous{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+  const auto previousSignal = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit capped = previous;
+  capped.rlim_cur = written;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &capped), 0);
+  QTest::mouseClick(guitest::Button(&window, "Button_Cancel"), Qt::LeftButton);
+  setrlimit(RLIMIT_FSIZE, &previous);
+  std::signal(SIGXFSZ, previousSignal);
+
+  EXPECT_EQ(window.Thread(), nullptr);
+  ASSERT_GE(watcher.Titles().size(), 2u);
+  EXPECT_EQ(watcher.Titles()[0], QStringLiteral("Stop Drive Verification"));
+  EXPECT_EQ(watcher.Titles()[1], QStringLiteral("Log File Error"));
+  ASSERT_TRUE(WaitUntil([&] { return window.DirtySet() != nullptr; }, 10000));
+  EXPECT_EQ(Text(&window, "Label_Progress"), QStringLiteral("Cancelled"));
+  EXPECT_EQ(std::filesystem::file_size(log), written);
 }
 
 }  // namespace

@@ -21,9 +21,11 @@ enum class RegRead {
   kWrongType,  // the value exists with another type
 };
 
-// The per-user registry on this system: each key under "Software\Ostrand\"
-// is one REGEDIT4 text file below ConfigDir(), so "Software\Ostrand\NF1" is
-// ConfigDir()/NF1.reg. A person can read and edit it.
+// A key under "Software\Ostrand\" of the per-user registry. On Windows it
+// is the registry itself (HKEY_CURRENT_USER, opened afresh for every call).
+// On Linux each key is one REGEDIT4 text file below ConfigDir(), so
+// "Software\Ostrand\NF1" is ConfigDir()/NF1.reg, which a person can read and
+// edit; the rest of this comment and the text functions below are that store's.
 //
 // Nothing is cached: every read parses the file as it is now, so a value
 // written by another thread or process is seen at once. Every write is a

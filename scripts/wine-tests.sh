@@ -73,6 +73,11 @@ same_output() {
   cat "$work/diff.txt"
   return 1
 }
+# The verify's report, without its progress lines: how many dirty sectors
+# the counters had reached when a percentage was printed depends on timing.
+same_report() {
+  same_output <(grep -v '^Verifying drive' "$1") <(grep -v '^Verifying drive' "$2")
+}
 wipe_passes() {  # wipe_passes BUILD LEVEL: exit status 0 and the clean message
   "$1" wipe E: --passes "$2" --fs fat --no-format --yes >"$work/wipe-$1-$2.txt"
   local status=$?
@@ -103,7 +108,7 @@ windows verify E: >"$work/verify-win.txt" || true
 linux verify E: >"$work/verify-linux.txt" || true
 tail -n 3 "$work/verify-win.txt"
 check "verify of the random image reports what the Linux build reports" \
-  same_output "$work/verify-win.txt" "$work/verify-linux.txt"
+  same_report "$work/verify-win.txt" "$work/verify-linux.txt"
 
 for level in 1 3; do
   cp "$work/random.img" "$work/win.img"
@@ -121,7 +126,7 @@ for level in 1 3; do
   windows verify E: >"$work/verify-win.txt" || true
   linux verify E: >"$work/verify-linux.txt" || true
   tail -n 9 "$work/verify-win.txt"
-  check "level $level: verify reports what the Linux build reports" same_output "$work/verify-win.txt" "$work/verify-linux.txt"
+  check "level $level: verify reports what the Linux build reports" same_report "$work/verify-win.txt" "$work/verify-linux.txt"
 done
 
 # A FAT12 floppy with a file on it: the file system as Windows names it
@@ -137,7 +142,7 @@ windows verify E: >"$work/verify-win.txt" || true
 linux verify E: >"$work/verify-linux.txt" || true
 tail -n 9 "$work/verify-win.txt"
 check "a FAT12 floppy with a file: verify reports what the Linux build reports" \
-  same_output "$work/verify-win.txt" "$work/verify-linux.txt"
+  same_report "$work/verify-win.txt" "$work/verify-linux.txt"
 
 echo "wine-tests: $((SECONDS - start)) s"
 echo "$passed passed, $failed failed"

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,8 @@ struct Road {
   int overwriteIndex;
   const char* overwriteText;
 };
+
+void PrintTo(const Road& road, std::ostream* os) { *os << road.driveType << ", " << road.overwriteText; }
 
 class WipeRoadTest : public WipeWindowsTest, public ::testing::WithParamInterface<Road> {};
 

@@ -131,15 +131,11 @@ void TMainForm::Label_BrandingMouseEnter() { HoverBrandingLink(ui_->Label_Brandi
 void TMainForm::Label_BrandingMouseLeave() { HoverBrandingLink(ui_->Label_Branding, false); }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == ui_->Label_Branding) {
-    switch (event->type()) {
-      case QEvent::Enter: Label_BrandingMouseEnter(); break;
-      case QEvent::Leave: Label_BrandingMouseLeave(); break;
-      case QEvent::MouseButtonRelease:
-        if (IsBrandingClick(ui_->Label_Branding, event)) Label_BrandingClick();
-        return true;
-      default: break;
-    }
+  if (watched == ui_->Label_Branding &&
+      RouteBrandingEvent(
+          ui_->Label_Branding, event, [this] { Label_BrandingMouseEnter(); }, [this] { Label_BrandingMouseLeave(); },
+          [this] { Label_BrandingClick(); })) {
+    return true;
   }
   return TSkinnedForm::eventFilter(watched, event);
 }

@@ -3,18 +3,17 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <cctype>
 #include <thread>
 
 #include "platform/AskUser.h"
 #include "platform/qt/Ansi.h"
-#include "platform/qt/ShellOpen.h"
 #include "platform/qt/Sound.h"
 #include "settings/CSettings.h"
 #include "ui_TForm_VerifyDrive.h"
 #include "verify/VerifyDisplay.h"
 #include "viewer/TForm_ViewSectors.h"
+#include "widgets/BrandingLink.h"
 #include "widgets/DriveList.h"
 #include "widgets/SkinWidgets.h"
 #include "widgets/TXAMessageBox.h"
@@ -77,11 +76,8 @@ TForm_VerifyDrive::TForm_VerifyDrive(QWidget* owner)
   ui_->ImageError->raise();
   AddDragSource(ui_->ImageError);
 
-  QLabel* branding = ui_->Label_Branding;
-  branding->setText(platform::FromAnsi(GetBrandingText(kBrandingSiteName)));
-  branding->setCursor(Qt::PointingHandCursor);
-  branding->setStyleSheet(QStringLiteral("color: white;"));
-  branding->installEventFilter(this);
+  SetupBrandingLink(ui_->Label_Branding);
+  ui_->Label_Branding->installEventFilter(this);
 
   ui_->Animation->Seek(kAnimationFirst);
 
@@ -358,37 +354,16 @@ void TForm_VerifyDrive::TakeQueuedMessagesQuietly() {
   stopped_.reset();
 }
 
-void TForm_VerifyDrive::Label_BrandingClick() {
-  // A link that cannot be opened does nothing.
-  (void)platform::ShellOpen(platform::ToAnsi(ui_->Label_Branding->text()));
-}
-
-void TForm_VerifyDrive::Label_BrandingMouseEnter() {
-  QFont f = ui_->Label_Branding->font();
-  f.setUnderline(true);
-  ui_->Label_Branding->setFont(f);
-}
-
-void TForm_VerifyDrive::Label_BrandingMouseLeave() {
-  QFont f = ui_->Label_Branding->font();
-  f.setUnderline(false);
-  ui_->Label_Branding->setFont(f);
-}
+void TForm_VerifyDrive::Label_BrandingClick() { OpenBrandingLink(ui_->Label_Branding); }
+void TForm_VerifyDrive::Label_BrandingMouseEnter() { HoverBrandingLink(ui_->Label_Branding, true); }
+void TForm_VerifyDrive::Label_BrandingMouseLeave() { HoverBrandingLink(ui_->Label_Branding, false); }
 
 bool TForm_VerifyDrive::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == ui_->Label_Branding) {
-    switch (event->type()) {
-      case QEvent::Enter: Label_BrandingMouseEnter(); break;
-      case QEvent::Leave: Label_BrandingMouseLeave(); break;
-      case QEvent::MouseButtonRelease: {
-        auto* me = static_cast<QMouseEvent*>(event);
-        if (me->button() == Qt::LeftButton && ui_->Label_Branding->rect().contains(me->position().toPoint())) {
-          Label_BrandingClick();
-        }
-        return true;
-      }
-      default: break;
-    }
+  if (watched == ui_->Label_Branding &&
+      RouteBrandingEvent(
+          ui_->Label_Branding, event, [this] { Label_BrandingMouseEnter(); }, [this] { Label_BrandingMouseLeave(); },
+          [this] { Label_BrandingClick(); })) {
+    return true;
   }
   return TSkinnedForm::eventFilter(watched, event);
 }

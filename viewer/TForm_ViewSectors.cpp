@@ -180,18 +180,13 @@ bool TForm_ViewSectors::event(QEvent* event) {
 }
 
 bool TForm_ViewSectors::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == ui_->Label_Branding) {
-    switch (event->type()) {
-      case QEvent::Enter: Label_BrandingMouseEnter(); break;
-      case QEvent::Leave: Label_BrandingMouseLeave(); break;
-      case QEvent::MouseButtonRelease:
-        if (IsBrandingClick(ui_->Label_Branding, event)) Label_BrandingClick();
-        return true;
-      default: break;
-    }
-  } else if (watched == ui_->Edit_CurSector && event->type() == QEvent::FocusOut) {
-    Edit_CurSectorAfterExit();
+  if (watched == ui_->Label_Branding &&
+      RouteBrandingEvent(
+          ui_->Label_Branding, event, [this] { Label_BrandingMouseEnter(); }, [this] { Label_BrandingMouseLeave(); },
+          [this] { Label_BrandingClick(); })) {
+    return true;
   }
+  if (watched == ui_->Edit_CurSector && event->type() == QEvent::FocusOut) Edit_CurSectorAfterExit();
   return TSkinnedForm::eventFilter(watched, event);
 }
 

@@ -26,8 +26,16 @@ void HoverBrandingLink(QLabel* label, bool hovered) {
 
 void OpenBrandingLink(const QLabel* label) { (void)platform::ShellOpen(platform::ToAnsi(label->text())); }
 
-bool IsBrandingClick(const QLabel* label, const QEvent* event) {
-  if (event->type() != QEvent::MouseButtonRelease) return false;
-  const auto* mouse = static_cast<const QMouseEvent*>(event);
-  return mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint());
+bool RouteBrandingEvent(const QLabel* label, const QEvent* event, const std::function<void()>& enter,
+                        const std::function<void()>& leave, const std::function<void()>& click) {
+  switch (event->type()) {
+    case QEvent::Enter: enter(); return false;
+    case QEvent::Leave: leave(); return false;
+    case QEvent::MouseButtonRelease: {
+      const auto* mouse = static_cast<const QMouseEvent*>(event);
+      if (mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint())) click();
+      return true;
+    }
+    default: return false;
+  }
 }

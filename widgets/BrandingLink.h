@@ -1,4 +1,6 @@
 #pragma once
+#include <functional>
+
 class QEvent;
 class QLabel;
 
@@ -11,5 +13,8 @@ void SetupBrandingLink(QLabel* label);
 void HoverBrandingLink(QLabel* label, bool hovered);
 // A link that cannot be opened does nothing.
 void OpenBrandingLink(const QLabel* label);
-// A left-button release inside the label: the click that opens it.
-bool IsBrandingClick(const QLabel* label, const QEvent* event);
+// Routes one of the label's events to a window's named handlers: entering,
+// leaving, and a left-button release inside the label as the click. True
+// for a button release, which the label keeps.
+bool RouteBrandingEvent(const QLabel* label, const QEvent* event, const std::function<void()>& enter,
+                        const std::function<void()>& leave, const std::function<void()>& click);

@@ -9,6 +9,12 @@ class SingleInstance;
 // services and the don't-show-again window.
 void BindGuiServices();
 
+// The Tools window behind the main window's tools button, and the update
+// window behind the weekly question and the Tools window's "Check For
+// Updates Now" (the settings windows cannot reach the update subsystem
+// above them, so the program hands them its factory).
+void RegisterToolsAndUpdateWindows();
+
 // A later start of the program asks `instance` to raise the running one:
 // the main window comes to the front, or, while a feature window hides it,
 // that window.

@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
   // must not end the program. Only the main window's close does.
   QApplication::setQuitOnLastWindowClosed(false);
   BindGuiServices();
+  RegisterToolsAndUpdateWindows();
   SetDriveListSource(SystemDriveListSource());
 
   // "View Sectors" starts on the system drive; the viewer only reads.

@@ -347,3 +347,10 @@ void TSkinnedForm::CloseButtonClick() { close(); }
 void TSkinnedForm::reject() { done(ResultCancel); }
 
 void TSkinnedForm::accept() { done(ResultOk); }
+
+void TSkinnedForm::HideWhile(const std::function<void()>& run) {
+  // QWidget's own hide: QDialog's also leaves the modal loop of exec().
+  QWidget::setVisible(false);
+  run();
+  show();
+}

@@ -2,6 +2,7 @@
 #include <QDialog>
 #include <QPointer>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -89,6 +90,11 @@ class TSkinnedForm : public QDialog {
 
   void reject() override;  // ResultCancel
   void accept() override;  // ResultOk
+
+  // Hides this window while `run` shows another one, then shows it again.
+  // A modal show of this window goes on meanwhile (QDialog::hide would end
+  // it).
+  void HideWhile(const std::function<void()>& run);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -1,0 +1,111 @@
+#pragma once
+// A small HTTP/1.1 server on 127.0.0.1 for the download tests: each path
+// gets a fixed answer. It runs in the test's own event loop, so it only
+// answers while the test pumps events (as the windows' modal loops do).
+#include <QByteArray>
+#include <QHostAddress>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <vector>
+
+namespace testhttp {
+
+struct Answer {
+  int status = 200;
+  QByteArray body{};
+  QByteArray location{};  // a Location header (redirects)
+  // Never answers at all (a server that hangs).
+  bool silent = false;
+  // Sends the headers (announcing the whole body) and only the first
+  // `stallAfter` bytes of the body, then nothing more: a transfer that
+  // hangs half way. -1: the whole body.
+  qsizetype stallAfter = -1;
+};
+
+class LocalHttpServer : public QObject {
+ public:
+  LocalHttpServer() {
+    listening_ = server_.listen(QHostAddress(QHostAddress::LocalHost), 0);
+    QObject::connect(&server_, &QTcpServer::newConnection, this, [this] { Accept(); });
+  }
+  bool Listening() const { return listening_; }
+  QString Url(const QString& path) const {
+    return QStringLiteral("http://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path);
+  }
+  void Serve(const QString& path, Answer answer) { answers_[path] = std::move(answer); }
+  // Paths asked for, in order.
+  const std::vector<QString>& Requests() const { return requests_; }
+
+  // An address where nothing listens: connecting is refused.
+  static QString RefusingUrl(const QString& path) {
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress(QHostAddress::LocalHost), 0)) return {};
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path);
+  }
+
+ private:
+  void Accept() {
+    while (QTcpSocket* socket = server_.nextPendingConnection()) {
+      socket->setParent(this);
+      QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] { Read(socket); });
+      QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+  }
+
+  void Read(QTcpSocket* socket) {
+    const QByteArray buffer = socket->property("request").toByteArray() + socket->readAll();
+    socket->setProperty("request", buffer);
+    if (!buffer.contains("\r\n\r\n")) return;
+    socket->setProperty("request", QByteArray());
+    const QList<QByteArray> words = buffer.left(buffer.indexOf("\r\n")).split(' ');
+    const QString path = words.size() >= 2 ? QString::fromLatin1(words[1]) : QString();
+    requests_.push_back(path);
+    const auto it = answers_.find(path);
+    Answer answer = it != answers_.end() ? it.value() : Answer{.status = 404, .body = "<html>Not Found</html>"};
+    if (answer.silent) return;
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + " " +
+                      Reason(answer.status) + "\r\nContent-Length: " +
+                      QByteArray::number(answer.body.size()) + "\r\n";
+    if (!answer.location.isEmpty()) head += "Location: " + answer.location + "\r\n";
+    if (answer.stallAfter < 0) head += "Connection: close\r\n";
+    head += "\r\n";
+    socket->write(head);
+    if (answer.stallAfter >= 0) {
+      socket->write(answer.body.left(answer.stallAfter));
+      return;
+    }
+    socket->write(answer.body);
+    socket->disconnectFromHost();
+  }
+
+  static QByteArray Reason(int status) {
+    switch (status) {
+      case 200: return "OK";
+      case 301: return "Moved Permanently";
+      case 302: return "Found";
+      case 404: return "Not Found";
+      default: return "Status";
+    }
+  }
+
+  QTcpServer server_;
+  bool listening_ = false;
+  QMap<QString, Answer> answers_;
+  std::vector<QString> requests_;
+};
+
+// Loopback addresses must not go to a proxy named in the environment.
+inline void NoProxyFromEnvironment() {
+  for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy",
+                           "ALL_PROXY"}) {
+    qunsetenv(name);
+  }
+}
+
+}  // namespace testhttp

@@ -139,15 +139,11 @@ void TForm_Update::clDownLoader1StatusChanged(QObject*, TclProcessStatus status)
   hide();
 
   if (updateAvailable_) {
-    const int answer = SkinnedMessageBox(
-        this,
-        "There is a new version of Nullifex available for download.  Would you like to visit "
-        "our website now to download it?",
-        "Update Available", ButtonsYesNo, IconQuestion);
+    const int answer =
+        SkinnedMessageBox(this, kUpdateAvailableText, "Update Available", ButtonsYesNo, IconQuestion);
     if (answer == ResultYes) (void)platform::ShellOpen(settings_.GetUpdatePageUrl());
   } else {
-    (void)SkinnedMessageBox(this, "You have the latest version of Nullifex.",
-                            "No Updates Available", ButtonsOk, IconInfo);
+    (void)SkinnedMessageBox(this, kNoUpdateText, "No Updates Available", ButtonsOk, IconInfo);
   }
   done(ResultOk);
 }
@@ -172,8 +168,5 @@ void TForm_Update::Button_CancelClick() {
 void TForm_Update::reject() { Button_CancelClick(); }
 
 void TForm_Update::ShowProblem() {
-  (void)SkinnedMessageBox(this,
-                          "There was a problem checking for an update.  Make sure that you have "
-                          "an active internet connection and try again.",
-                          "Update", ButtonsOk, IconCaution);
+  (void)SkinnedMessageBox(this, kUpdateProblemText, "Update", ButtonsOk, IconCaution);
 }

@@ -14,6 +14,15 @@ namespace Ui {
 class TForm_Update;
 }
 
+// The texts of the window's three outcome boxes.
+inline constexpr char kUpdateAvailableText[] =
+    "There is a new version of Nullifex available for download.  Would you like to visit our "
+    "website now to download it?";
+inline constexpr char kNoUpdateText[] = "You have the latest version of Nullifex.";
+inline constexpr char kUpdateProblemText[] =
+    "There was a problem checking for an update.  Make sure that you have an active internet "
+    "connection and try again.";
+
 // Posted by the update window to itself once it is on the screen: start
 // the download.
 inline constexpr uint32_t WM_UPDATE_START_DOWNLOAD = platform::WM_USER + 1;

@@ -17,9 +17,12 @@
 #include "widgets/TXAMessageBox.h"
 #include "platform/RegistryStore.h"
 #include "settings/CSettings.h"
+#include "settings/TForm_ConfigureLogging.h"
 #include "settings/TForm_DNSMessage.h"
 #include "ui_TForm_WipeMedia.h"
 #include "ui_TForm_Wiper.h"
+#include "settings/TForm_Tools.h"
+#include "update/TForm_Update.h"
 #include "ui_TXAMessageBox.h"
 // Sector viewer shots.
 #include <QLineEdit>
@@ -331,6 +334,48 @@ void WipeWindows(QWidget* owner) {
     Save(box, QStringLiteral("wipe_start_error_%1").arg(code));
   }
 }
+
+// The Tools window, the report-log window, and the update window waiting
+// and its three outcome boxes.
+void ToolsAndUpdate(QWidget& owner) {
+  RegisterToolsAndUpdateWindows();
+  {
+    TForm_Tools tools(&owner);
+    Save(tools, "tools");
+  }
+  {
+    platform::RegistryKey key;
+    if (key.OpenOrCreate(kSettingsKey)) (void)key.WriteString("LogLoc", "/home/user/Nullifex Reports");
+    CSettings().SetLogEnabled(true);
+    TForm_ConfigureLogging logging(&owner);
+    Save(logging, "configurelogging");
+    CSettings().SetLogEnabled(false);
+  }
+  {
+    // A local port where nothing listens: the review tool never goes online.
+    TForm_Update::SetVersionFileUrlForTests("http://127.0.0.1:9/Nullifex/version.dat");
+    TForm_Update update(&owner);
+    Save(update, "update_waiting");
+    update.reject();
+    TForm_Update::SetVersionFileUrlForTests("");
+  }
+  const struct {
+    const char* name;
+    const char* text;
+    const char* title;
+    int buttons, icon;
+  } boxes[] = {
+      {"update_available", kUpdateAvailableText, "Update Available", ButtonsYesNo, IconQuestion},
+      {"update_none", kNoUpdateText, "No Updates Available", ButtonsOk, IconInfo},
+      {"update_problem", kUpdateProblemText, "Update", ButtonsOk, IconCaution},
+  };
+  for (const auto& b : boxes) {
+    TXAMessageBox box(&owner);
+    box.Fill(b.text, b.title, b.buttons, b.icon);
+    Save(box, b.name);
+  }
+}
+
 }  // namespace
 
 #include <QElapsedTimer>
@@ -514,6 +559,7 @@ int main(int argc, char** argv) {
     TForm_DNSMessage dns(&main, 0);
     Save(dns, "dnsmessage");
     SectorViewer(&main);
+    ToolsAndUpdate(main);
   }
   DriveList();
   verifyshots::VerifyWindow(nullptr);

@@ -1,7 +1,6 @@
 // The main window: the update question, feature windows, the branding link
 // and the help window; the don't-show-again window.
 #include <QCheckBox>
-#include <QDesktopServices>
 #include <QDir>
 #include <QLabel>
 #include <QSignalSpy>
@@ -13,6 +12,7 @@
 #include "app/TForm_Help.h"
 #include "app/TMainForm.h"
 #include "tests/widgets/GuiTest.h"
+#include "tests/widgets/UrlCatcher.h"
 #include "settings/TForm_DNSMessage.h"
 #include "ui_TForm_DNSMessage.h"
 #include "ui_TForm_Help.h"
@@ -21,6 +21,7 @@
 using guitest::Button;
 using guitest::ModalWatcher;
 using guitest::Pump;
+using guitest::UrlCatcher;
 
 void ProcessPosted() {
   for (int i = 0; i < 3; ++i) {
@@ -30,25 +31,6 @@ void ProcessPosted() {
 }
 
 namespace {
-
-// Takes the addresses handed to the desktop instead of opening them.
-class UrlCatcher : public QObject {
-  Q_OBJECT
- public:
-  UrlCatcher() {
-    for (const char* scheme : {"http", "https", "file"}) {
-      QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "Open");
-    }
-  }
-  ~UrlCatcher() override {
-    for (const char* scheme : {"http", "https", "file"}) {
-      QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
-    }
-  }
-  std::vector<QUrl> urls;
- public slots:
-  void Open(const QUrl& url) { urls.push_back(url); }
-};
 
 // A stand-in feature window: closes itself and records whether the main
 // window was visible while it was up.
@@ -381,4 +363,3 @@ TEST_F(DnsMessageTest, TheWindowIsLaidOutForItsText) {
 
 }  // namespace
 
-#include "MainFormTest.moc"

@@ -199,7 +199,7 @@ TEST_F(DownLoaderTest, ATimeOutIsReportedAsAFailure) {
     clock.start();
     loader.Start(true);
     ASSERT_TRUE(WaitForEnd(loader));
-    EXPECT_GE(clock.elapsed(), 290);
+    EXPECT_GE(clock.elapsed(), 250) << "not before the time-out (a coarse timer)";
     EXPECT_EQ(statuses_, (std::vector<TclProcessStatus>{psProcess, psFailed}));
     EXPECT_TRUE(Files().isEmpty()) << Files().join(' ').toStdString();
   }

@@ -9,7 +9,7 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
+#include <QTimer>
 #include <vector>
 
 namespace testhttp {
@@ -24,6 +24,8 @@ struct Answer {
   // `stallAfter` bytes of the body, then nothing more: a transfer that
   // hangs half way. -1: the whole body.
   qsizetype stallAfter = -1;
+  // Answers only after this long (a slow server).
+  int delayMs = 0;
 };
 
 class LocalHttpServer : public QObject {
@@ -69,19 +71,27 @@ class LocalHttpServer : public QObject {
     const auto it = answers_.find(path);
     Answer answer = it != answers_.end() ? it.value() : Answer{.status = 404, .body = "<html>Not Found</html>"};
     if (answer.silent) return;
+    if (answer.delayMs > 0) {
+      QTimer::singleShot(answer.delayMs, socket, [socket, answer] { Send(*socket, answer); });
+    } else {
+      Send(*socket, answer);
+    }
+  }
+
+  static void Send(QTcpSocket& socket, const Answer& answer) {
     QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + " " +
                       Reason(answer.status) + "\r\nContent-Length: " +
                       QByteArray::number(answer.body.size()) + "\r\n";
     if (!answer.location.isEmpty()) head += "Location: " + answer.location + "\r\n";
     if (answer.stallAfter < 0) head += "Connection: close\r\n";
     head += "\r\n";
-    socket->write(head);
+    socket.write(head);
     if (answer.stallAfter >= 0) {
-      socket->write(answer.body.left(answer.stallAfter));
+      socket.write(answer.body.left(answer.stallAfter));
       return;
     }
-    socket->write(answer.body);
-    socket->disconnectFromHost();
+    socket.write(answer.body);
+    socket.disconnectFromHost();
   }
 
   static QByteArray Reason(int status) {

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -78,6 +79,10 @@ void TForm_Update::showEvent(QShowEvent* event) {
   // Once: a window restored after being minimised is shown again.
   if (opened_) return;
   opened_ = true;
+  // Centred on the screen, whichever window opened it.
+  if (QScreen* display = screen()) {
+    move(display->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+  }
   waiting_ = true;
   ui_->Animate1->Seek(0);
   ui_->Animate1->setVisible(true);

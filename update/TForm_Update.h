@@ -68,10 +68,11 @@ class TForm_Update : public TSkinnedForm {
 
   std::unique_ptr<Ui::TForm_Update> ui_;
   CSettings settings_;
+  // A folder of the window's own for the version file, removed with the
+  // window (after the download component, which may still be writing).
+  std::unique_ptr<QTemporaryDir> folder_;
   TclDownLoader clDownLoader1_;
   QTimer Timer1_;
-  // A folder of the window's own for the version file, removed with it.
-  std::unique_ptr<QTemporaryDir> folder_;
   bool updateAvailable_ = false;
   bool opened_ = false;
   // Set from opening until the first of success, time-out or Cancel: later

@@ -351,6 +351,18 @@ bool CDriveController::Flush() {
   return true;
 }
 
+bool CDriveController::UnmountVolume() {
+  if (!backend_) {
+    lastError_ = errc::kInvalidHandle;
+    return false;
+  }
+  if (const uint32_t error = backend_->Unmount()) {
+    lastError_ = error;
+    return false;
+  }
+  return true;
+}
+
 int64_t CDriveController::GetBadSector(int32_t index) const {
   if (index < 0 || index >= badSectorCount_) return -1;
   return badSectors_[index];

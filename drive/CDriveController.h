@@ -69,6 +69,9 @@ class CDriveController {
   [[nodiscard]] bool ReadSectorsAt(void* buffer, uint64_t firstSector, uint16_t sectorCount);
   // Makes the writes so far durable and the next reads come from the medium.
   [[nodiscard]] bool Flush();
+  // Unmounts the file systems mounted from the open drive before it is
+  // written raw; false with 20003 when one is in use.
+  [[nodiscard]] bool UnmountVolume();
 
   int64_t GetBadSector(int32_t index) const;
   int32_t GetBadSectorCount() const { return badSectorCount_; }

@@ -61,6 +61,12 @@ class SectorBackend {
   // pages so later reads see the medium. An error that only surfaces here is
   // a write error of the transfers before it.
   [[nodiscard]] virtual uint32_t Flush() = 0;
+
+  // Unmounts every file system mounted from the drive, so none can write
+  // its cached blocks back over what the caller writes raw. 0 when nothing
+  // is mounted any more; 20003 when a volume is in use. A source no file
+  // system is mounted from keeps this.
+  [[nodiscard]] virtual uint32_t Unmount() { return 0; }
 };
 
 }  // namespace platform

@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev
-  libblkid-dev
+  libblkid-dev libsystemd-dev
+  udisks2 polkitd dbus udev
   libcanberra-dev
   dosfstools ntfs-3g mtools
   fonts-liberation

@@ -206,6 +206,17 @@ void DriveWipeThread::Execute() {
 
   window_.Post(WM_WIPE_STAGE, 0, 0);
   if (Terminated()) return EndAsStopped();
+  // A file system left mounted under the raw passes could write its cached
+  // blocks, old names and data included, back after them while the run
+  // reports the drive clean. The desktop mounts a stick as soon as it is
+  // plugged in, so it is unmounted first; one that is in use stops the run
+  // before anything is written. The file-erase phase works through the
+  // mounted file system and keeps it.
+  if (ntFlag_ && !controller_.UnmountVolume()) {
+    ReportError(WIPE_ERR_FORMAT_FAILED);
+    controller_.CloseDrive();
+    return EndAsStopped();
+  }
   NotifyShell(driveLetter_);
   if (!OverwritePhase(passCount_)) ReportError(static_cast<uint32_t>(errorCode_.load()));
   controller_.CloseDrive();

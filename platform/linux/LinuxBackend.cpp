@@ -5,19 +5,24 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/mount.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/AlignedBuffer.h"
 #include "platform/ErrorCodes.h"
 #include "platform/linux/Errno.h"
 #include "platform/linux/Mounts.h"
+#include "platform/linux/UDisks.h"
 #include "platform/linux/VolumeProbe.h"
 
 namespace platform {
@@ -32,18 +37,78 @@ struct Channel {
   uint32_t align = 512;    // offset and length granularity O_DIRECT needs
   bool blockDevice = false;
   bool writeLocked = false;  // opened read-only or the device is read-only
+  bool fromService = false;  // the descriptor came from the storage service
   uint64_t size = 0;       // bytes
 
+  Channel() = default;
+  Channel(const Channel&) = delete;
+  Channel& operator=(const Channel&) = delete;
+  Channel(Channel&& other) noexcept { *this = std::move(other); }
+  Channel& operator=(Channel&& other) noexcept {
+    if (this != &other) {
+      Close();
+      fd = std::exchange(other.fd, -1);
+      direct = other.direct;
+      align = other.align;
+      blockDevice = other.blockDevice;
+      writeLocked = other.writeLocked;
+      fromService = other.fromService;
+      size = other.size;
+    }
+    return *this;
+  }
   ~Channel() { Close(); }
+  // Another descriptor on the same open file (fd -1 when that failed).
+  Channel Duplicate() const {
+    Channel copy;
+    copy.fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    copy.direct = direct;
+    copy.align = align;
+    copy.blockDevice = blockDevice;
+    copy.writeLocked = writeLocked;
+    copy.fromService = fromService;
+    copy.size = size;
+    return copy;
+  }
   void Close() {
     if (fd >= 0) ::close(fd);
     fd = -1;
   }
 };
 
+// Whether the file's permission bits let this process open it so: when they
+// do, a refusal came from the medium (write protection), not from the rights.
+bool Permitted(const std::string& path, bool forWrite) {
+  return ::faccessat(AT_FDCWD, path.c_str(), forWrite ? (R_OK | W_OK) : R_OK, AT_EACCESS) == 0;
+}
+
+bool IsBlockNode(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+// A user who may not open the device node asks the storage service for a
+// descriptor; the service asks polkit, which may show the desktop's password
+// dialog, and this waits for the answer. A refusal is access denied. A
+// write-protected medium the service reports read-only is opened for reading,
+// and every write then fails with 19 as it would for root.
+int OpenThroughService(const std::string& path, bool forWrite, bool wantDirect, Channel& ch) {
+  bool write = forWrite;
+  if (write && udisks::Describe(path).readOnly) write = false;
+  const int fd = udisks::OpenDevice(path, write, wantDirect ? O_DIRECT : 0);
+  if (fd < 0) return -1;
+  ch.direct = wantDirect;
+  ch.writeLocked = !write;
+  ch.fromService = true;
+  return fd;
+}
+
 // Opens `path` as the medium. Returns 0 or the program's error code.
-uint32_t OpenChannel(const std::string& path, bool forWrite, bool wantDirect, Channel& ch) {
+// `mayAsk`: a block device the user may not open is asked of the storage
+// service (which may show the authorisation dialog).
+uint32_t OpenChannel(const std::string& path, bool forWrite, bool wantDirect, Channel& ch, bool mayAsk = true) {
   ch.Close();
+  ch.fromService = false;
   const int access = forWrite ? O_RDWR : O_RDONLY;
   auto tryOpen = [&](int accessMode) {
     int fd = -1;
@@ -62,6 +127,14 @@ uint32_t OpenChannel(const std::string& path, bool forWrite, bool wantDirect, Ch
   };
   int fd = tryOpen(access);
   ch.writeLocked = !forWrite;
+  if (const int openError = errno; fd < 0 && (openError == EACCES || openError == EPERM)) {
+    if (!Permitted(path, forWrite) && IsBlockNode(path)) {
+      if (!mayAsk) return errc::kAccessDenied;
+      fd = OpenThroughService(path, forWrite, wantDirect, ch);
+      if (fd < 0) return errc::kAccessDenied;
+    }
+    errno = openError;
+  }
   if (fd < 0 && forWrite && (errno == EROFS || errno == EACCES || errno == EPERM)) {
     // A write-protected medium still reads: open it read-only and let every
     // write fail with 19, as the system does for a locked floppy.
@@ -111,6 +184,15 @@ int RawIo(int fd, bool write, uint64_t offset, uint8_t* buf, size_t bytes) {
     done += static_cast<size_t>(n);
   }
   return 0;
+}
+
+// The size of a block device from sysfs, which anyone may read.
+uint64_t SysfsSize(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return 0;
+  const std::string sectors = ReadFirstLine("/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
+                                            std::to_string(minor(st.st_rdev)) + "/size");
+  return sectors.empty() ? 0 : std::strtoull(sectors.c_str(), nullptr, 10) * 512;
 }
 
 bool SetDirect(int fd, bool on) {
@@ -361,7 +443,14 @@ class LinuxBackend final : public SectorBackend {
     // An access of its own, as a fresh volume handle is on the system: it
     // works whether or not the drive is open and never moves the position.
     Channel ch;
-    if (const uint32_t error = OpenChannel(path_, false, options_.direct, ch)) return error;
+    if (main_.fromService && main_.fd >= 0) {
+      // A descriptor of our own from the service: another one would ask
+      // the person again.
+      ch = main_.Duplicate();
+      if (ch.fd < 0) return ErrnoToCode(errno, IoOp::Open);
+    } else if (const uint32_t error = OpenChannel(path_, false, options_.direct, ch)) {
+      return error;
+    }
     if (sector > UINT64_MAX / kSectorBytes) return errc::kSectorNotFound;
     return Io(ch, false, sector * kSectorBytes, static_cast<uint8_t*>(buffer), count * kSectorBytes);
   }
@@ -371,8 +460,12 @@ class LinuxBackend final : public SectorBackend {
       Refresh(main_);
       return main_.size;
     }
+    // A size is no reason to ask for authorisation: a device the user may
+    // not open says its size in sysfs.
     Channel ch;
-    if (OpenChannel(path_, false, false, ch) != 0) return 0;
+    if (const uint32_t error = OpenChannel(path_, false, false, ch, false)) {
+      return error == errc::kAccessDenied ? SysfsSize(path_) : 0;
+    }
     return ch.size;
   }
 
@@ -389,7 +482,43 @@ class LinuxBackend final : public SectorBackend {
   }
 
   bool GetVolumeInformation(VolumeInformation& info) override {
-    return ProbeVolumePath(path_, info);
+    if (ProbeVolumePath(path_, info)) return true;
+    // A user who may not read the device learns what the storage service
+    // found on it, without being asked for authorisation.
+    if (Permitted(path_, false) || !IsBlockNode(path_)) return false;
+    const udisks::DriveInfo found = udisks::Describe(path_);
+    if (found.idType == "vfat") {
+      info.fileSystem = found.idVersion == "FAT32" ? "FAT32" : "FAT";
+    } else if (found.idType == "ntfs") {
+      info.fileSystem = "NTFS";
+    } else if (!found.idType.empty() && found.idType != "other") {
+      info.fileSystem = found.idType;
+    } else {
+      return false;
+    }
+    info.label = found.idLabel;
+    return true;
+  }
+
+  uint32_t Unmount() override {
+    const dev_t device = DeviceOfPath(path_);
+    if (device == 0) return 0;
+    // Every mount of the device, one at a time; a bounded number of rounds,
+    // so a file system that comes back at once cannot hold the wipe forever.
+    for (int round = 0; round < 16; ++round) {
+      const std::string mountPoint = MountPointOfDevice(device, ReadMountInfo());
+      if (mountPoint.empty()) return 0;
+      if (::umount2(mountPoint.c_str(), 0) == 0) continue;
+      if (errno == EBUSY) return errc::kWipeFormatFailed;
+      if ((errno != EPERM && errno != EACCES) || !IsBlockNode(path_)) return ErrnoToCode(errno, IoOp::Other);
+      switch (udisks::Unmount(path_)) {
+        case udisks::UnmountResult::kDone: continue;
+        case udisks::UnmountResult::kBusy: return errc::kWipeFormatFailed;
+        case udisks::UnmountResult::kDenied: return errc::kAccessDenied;
+        case udisks::UnmountResult::kFailed: return errc::kWipeFormatFailed;
+      }
+    }
+    return errc::kWipeFormatFailed;
   }
 
   uint32_t Flush() override {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/Formatter.h"
+#include "platform/linux/UDisks.h"
 
 extern char** environ;
 
@@ -123,6 +124,7 @@ class MkfsFormatter : public Formatter {
       observer.Done(false);
       return;
     }
+    if (NeedsService(request.devicePath)) return FormatThroughService(request, observer);
     // The Windows format library dismounts the volume itself; a mounted
     // volume here would keep its cached view of the old file system.
     if (!request.mountPoint.empty() && umount2(request.mountPoint.c_str(), 0) != 0 && errno != EINVAL) {
@@ -142,15 +144,9 @@ class MkfsFormatter : public Formatter {
     } else {
       // -I: the drive is a logical volume chosen by the user, which may be a
       // whole device without a partition table; that is intended here.
-      args.push_back("-I");
-      args.push_back("-F");
-      args.push_back(request.kind == FormatKind::kFat12 ? "12" : request.kind == FormatKind::kFat16 ? "16" : "32");
-      // mkfs.fat's own cluster size for FAT16 leaves too few clusters below
-      // 16 MiB and it refuses; one-sector clusters give a valid FAT16 there,
-      // as the Windows library's default does.
-      if (request.kind == FormatKind::kFat16 && TargetSize(request.devicePath) < (16ull << 20)) {
-        args.insert(args.end(), {"-s", "1"});
-      }
+      args.insert(args.end(), {"-I", "-F"});
+      const std::vector<std::string> fat = FatArgs(request);
+      args.insert(args.end(), fat.begin(), fat.end());
       if (!label.empty()) args.insert(args.end(), {"-n", label});
     }
     args.push_back(request.devicePath);
@@ -160,6 +156,55 @@ class MkfsFormatter : public Formatter {
   }
 
  private:
+  // The FAT type, and what the size needs with it: mkfs.fat's own cluster
+  // size for FAT16 leaves too few clusters below 16 MiB and it refuses;
+  // one-sector clusters give a valid FAT16 there, as the Windows library's
+  // default does.
+  static std::vector<std::string> FatArgs(const FormatRequest& request) {
+    std::vector<std::string> args{request.kind == FormatKind::kFat12   ? "12"
+                                  : request.kind == FormatKind::kFat16 ? "16"
+                                                                       : "32"};
+    if (request.kind == FormatKind::kFat16 && TargetSize(request.devicePath) < (16ull << 20)) {
+      args.insert(args.end(), {"-s", "1"});
+    }
+    return args;
+  }
+
+  // A block device the user may not write: the storage service formats it,
+  // with the person's authorisation. Image files are always formatted here.
+  static bool NeedsService(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode) &&
+           ::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0;
+  }
+
+  static void FormatThroughService(const FormatRequest& request, FormatObserver& observer) {
+    std::string error;
+    if (!request.mountPoint.empty()) {
+      const udisks::UnmountResult unmounted = udisks::Unmount(request.devicePath, &error);
+      if (unmounted != udisks::UnmountResult::kDone) {
+        observer.Text("cannot unmount " + request.mountPoint + ": " + error);
+        observer.Done(false);
+        return;
+      }
+    }
+    // The service's mkntfs is always the quick one; the passes before it
+    // have written every sector already.
+    std::vector<std::string> mkfsArgs;
+    // Older versions of the service take no arguments for the tool: mkfs.fat
+    // then picks the FAT type by the size, as it does with no -F.
+    if (request.kind != FormatKind::kNtfs && udisks::MkfsArgsSupported()) {
+      mkfsArgs = FatArgs(request);
+      mkfsArgs.insert(mkfsArgs.begin(), "-F");
+    }
+    bool goOn = true;
+    const bool ok = udisks::Format(
+        request.devicePath, request.kind == FormatKind::kNtfs ? "ntfs" : "vfat", FitLabel(request.kind, request.label),
+        mkfsArgs, [&](uint32_t percent) { return goOn = observer.Percent(percent); }, &error);
+    if (!ok && goOn && !error.empty()) observer.Text(error);
+    observer.Done(ok && goOn);
+  }
+
   static bool Run(const std::vector<std::string>& args, FormatObserver& observer) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "cli/Command.h"
+#include "cli/TextAgent.h"
 
 namespace cli {
 
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
     PrintUsage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
   }
+  cli::UseTextAgentOnTerminal();
   for (const auto& c : cli::Commands()) {
     if (std::strcmp(c.name, argv[1]) == 0) {
       return c.run(std::vector<std::string>(argv + 2, argv + argc));

@@ -1,0 +1,190 @@
+// nullifex-cli run by an unprivileged user on a stick: a loop device on the
+// test's own random-filled image, reached only through the real storage
+// service (udisksd) with polkit deciding by the test's own rule, on a
+// private system bus. The user cannot open the device node, so everything
+// the program does to it goes through the service.
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "tests/fixtures/DesktopServices.h"
+#include "tests/fixtures/Fixtures.h"
+
+namespace {
+
+constexpr uint64_t kSize = 16ull << 20;
+constexpr uint32_t kSeed = 1515;
+const char kUser[] = "nfx-desktop-test";
+const char kSecret[] = "NULLIFEX-DESKTOP-SECRET-7f3a";
+
+std::string Rule(bool grant) {
+  return std::string("polkit.addRule(function(action, subject) {\n"
+                     "  if (action.id.indexOf(\"org.freedesktop.udisks2.\") == 0 && subject.user == \"") +
+         kUser + "\")\n    return polkit.Result." + (grant ? "YES" : "NO") + ";\n});\n";
+}
+
+bool Mounted(const std::string& mountPoint) {
+  return fixtures::ReadFile("/proc/self/mountinfo").find(" " + mountPoint + " ") != std::string::npos;
+}
+
+class DesktopUser : public ::testing::Test {
+ protected:
+  // A stick holding random bytes, the user's drive map naming it E:, and
+  // the services with a rule that grants or denies the user.
+  void Prepare(bool grant) {
+    std::string error;
+    ASSERT_TRUE(fixtures::EnsureTestUser(kUser, user, error)) << error;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    image = dir.File("stick.img");
+    ASSERT_TRUE(fixtures::MakeZeroImage(image, kSize));
+    ASSERT_TRUE(fixtures::FillRandom(image, 0, kSize, kSeed));
+    original = fixtures::ReadFile(image);
+    ASSERT_EQ(original.size(), kSize);
+
+    attach = fixtures::LoopDevice::AttachImage(image, false);
+    if (!attach.device && attach.unavailable) GTEST_SKIP() << attach.message;
+    ASSERT_TRUE(attach.device) << attach.message;
+    auto start = fixtures::DesktopServices::Launch(Rule(grant));
+    if (!start.services && start.unavailable) GTEST_SKIP() << start.message;
+    ASSERT_TRUE(start.services) << start.message;
+    services = std::move(start.services);
+    ASSERT_TRUE(services->Settle(node(), error)) << error;
+
+    // The user's own folders, and a copy of the program it may run
+    // wherever the build tree lives.
+    home = dir.File("home");
+    std::filesystem::create_directories(home + "/config/Ostrand");
+    std::filesystem::create_directories(home + "/data");
+    ASSERT_TRUE(fixtures::WriteFile(home + "/config/Ostrand/drives.conf", "E: removable " + node() + "\n"));
+    ASSERT_TRUE(fixtures::RunTool({"chown", "-R", std::to_string(user.uid) + ":" + std::to_string(user.gid), home})
+                    .ok());
+    cli = dir.File("nullifex-cli");
+    std::filesystem::copy_file(NFX_CLI_PATH, cli);
+    ASSERT_EQ(::chmod(cli.c_str(), 0755), 0);
+    ASSERT_NE(::access(node().c_str(), R_OK), -1);  // root reads it; the user must not
+    const auto probe = AsUser({"sh", "-c", "exec 3<" + node()}, services->busAddress());
+    ASSERT_NE(probe.exitCode, 0) << "the test user can open " << node() << " without the service";
+  }
+
+  const std::string& node() const { return attach.device->node(); }
+
+  fixtures::ToolResult AsUser(std::vector<std::string> command, const std::string& bus) {
+    std::vector<std::string> argv{"setpriv",
+                                  "--reuid=" + std::to_string(user.uid),
+                                  "--regid=" + std::to_string(user.gid),
+                                  "--clear-groups",
+                                  "env",
+                                  "-i",
+                                  "PATH=/usr/sbin:/usr/bin:/sbin:/bin",
+                                  "HOME=" + home,
+                                  "XDG_CONFIG_HOME=" + home + "/config",
+                                  "XDG_DATA_HOME=" + home + "/data",
+                                  "DBUS_SYSTEM_BUS_ADDRESS=" + bus};
+    argv.insert(argv.end(), command.begin(), command.end());
+    return fixtures::RunTool(argv);
+  }
+  fixtures::ToolResult Cli(std::vector<std::string> args) {
+    args.insert(args.begin(), cli);
+    return AsUser(args, services->busAddress());
+  }
+
+  // 4 KiB blocks of the image that still hold what they held at the start.
+  int OldBlocks() const {
+    const std::string now = fixtures::ReadFile(image);
+    int same = 0;
+    for (uint64_t at = 0; at + 4096 <= kSize; at += 4096) {
+      if (now.compare(at, 4096, original, at, 4096) == 0) ++same;
+    }
+    return same;
+  }
+
+  fixtures::TempDir dir;
+  fixtures::TestUser user;
+  std::string image, original, home, cli;
+  fixtures::LoopDevice::Attach attach;
+  std::unique_ptr<fixtures::DesktopServices> services;  // stopped before the loop device goes
+};
+
+// The desktop case: the stick carries a file system the desktop mounted,
+// with a file on it. Busy, it stops the wipe before anything is written;
+// free, the wipe unmounts it, overwrites every sector and formats with the
+// label, all through the service; verify and view then read it as the user.
+TEST_F(DesktopUser, WipesFormatsVerifiesAndViewsAStickThroughTheService) {
+  Prepare(true);
+  if (IsSkipped() || HasFatalFailure()) return;
+
+  // ext2: a file system every kernel here can mount (some lack vfat).
+  ASSERT_TRUE(fixtures::RunTool({"mkfs.ext2", "-q", "-F", "-L", "OLDSTICK", node()}).ok());
+  const std::string mountPoint = dir.File("media");
+  std::filesystem::create_directories(mountPoint);
+  ASSERT_TRUE(fixtures::RunTool({"mount", node(), mountPoint}).ok());
+  ASSERT_TRUE(fixtures::WriteFile(mountPoint + "/SECRET.TXT", std::string(8192, 'x') + kSecret));
+  ::sync();
+  const int blocksBefore = OldBlocks();
+
+  {
+    // A file open on the volume: the user's unmount is refused as busy.
+    const int held = ::open((mountPoint + "/SECRET.TXT").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    const auto busy = Cli({"wipe", "E:", "--yes", "--label", "WIPED"});
+    ::close(held);
+    EXPECT_EQ(busy.exitCode, 2) << busy.output;
+    EXPECT_NE(busy.output.find("Format Error (error 20003): The formatting process did not complete successfully."),
+              std::string::npos)
+        << busy.output;
+    EXPECT_TRUE(Mounted(mountPoint));
+    EXPECT_EQ(OldBlocks(), blocksBefore) << "the refused wipe wrote to the stick";
+  }
+
+  const auto wipe = Cli({"wipe", "E:", "--yes", "--label", "WIPED"});
+  const bool stillMounted = Mounted(mountPoint);
+  if (stillMounted) (void)::umount2(mountPoint.c_str(), MNT_DETACH);
+  ASSERT_EQ(wipe.exitCode, 0) << wipe.output;
+  EXPECT_NE(wipe.output.find("Finished. Your drive is now clean."), std::string::npos) << wipe.output;
+  EXPECT_FALSE(stillMounted) << "the wipe ran under a mounted file system";
+
+  EXPECT_EQ(OldBlocks(), 0);
+  EXPECT_EQ(fixtures::ReadFile(image).find(kSecret), std::string::npos);
+  const auto label = fixtures::RunTool({"blkid", "-p", "-o", "value", "-s", "LABEL", image});
+  EXPECT_EQ(label.output, "WIPED\n");
+
+  const auto verify = Cli({"verify", "E:"});
+  EXPECT_EQ(verify.exitCode, 0) << verify.output;
+  EXPECT_NE(verify.output.find("Dirty Sectors:  0\n"), std::string::npos) << verify.output;
+  EXPECT_NE(verify.output.find("Progress:       100% (Finished)"), std::string::npos) << verify.output;
+
+  const auto view = Cli({"view", "E:", "0"});
+  EXPECT_EQ(view.exitCode, 0) << view.output;
+  EXPECT_NE(view.output.find("View Sectors on Drive E:  Viewing Sector: 0 of 32,767"), std::string::npos)
+      << view.output;
+  EXPECT_NE(view.output.find("WIPED"), std::string::npos) << view.output;
+}
+
+// Refused by polkit, or no service on the bus at all: access denied at
+// once, and the stick is untouched.
+TEST_F(DesktopUser, RefusedOrWithoutTheServiceTheWipeIsAccessDeniedAndWritesNothing) {
+  Prepare(false);
+  if (IsSkipped() || HasFatalFailure()) return;
+
+  const auto refused = Cli({"wipe", "E:", "--yes"});
+  EXPECT_EQ(refused.exitCode, 2) << refused.output;
+  EXPECT_NE(refused.output.find("(error 5)"), std::string::npos) << refused.output;
+
+  const auto started = std::chrono::steady_clock::now();
+  const auto noService =
+      AsUser({cli, "wipe", "E:", "--yes"}, "unix:path=" + dir.File("no-bus-here.sock"));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  EXPECT_EQ(noService.exitCode, 2) << noService.output;
+  EXPECT_NE(noService.output.find("(error 5)"), std::string::npos) << noService.output;
+  EXPECT_LT(seconds, 10.0);
+
+  EXPECT_EQ(fixtures::ReadFile(image), original);
+}
+
+}  // namespace

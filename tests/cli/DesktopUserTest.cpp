@@ -118,15 +118,18 @@ class DesktopUser : public ::testing::Test {
 TEST_F(DesktopUser, WipesFormatsVerifiesAndViewsAStickThroughTheService) {
   Prepare(true);
   if (IsSkipped() || HasFatalFailure()) return;
+  ASSERT_GT(OldBlocks(), 4000);
 
-  // ext2: a file system every kernel here can mount (some lack vfat).
-  ASSERT_TRUE(fixtures::RunTool({"mkfs.ext2", "-q", "-F", "-L", "OLDSTICK", node()}).ok());
+  // ext2: a file system every kernel here can mount (some lack vfat). No
+  // discard, which would zero the whole stick before the wipe does.
+  ASSERT_TRUE(fixtures::RunTool({"mkfs.ext2", "-q", "-F", "-E", "nodiscard", "-L", "OLDSTICK", node()}).ok());
   const std::string mountPoint = dir.File("media");
   std::filesystem::create_directories(mountPoint);
   ASSERT_TRUE(fixtures::RunTool({"mount", node(), mountPoint}).ok());
   ASSERT_TRUE(fixtures::WriteFile(mountPoint + "/SECRET.TXT", std::string(8192, 'x') + kSecret));
   ::sync();
   const int blocksBefore = OldBlocks();
+  ASSERT_GT(blocksBefore, 3000);
 
   {
     // A file open on the volume: the user's unmount is refused as busy.
@@ -142,15 +145,19 @@ TEST_F(DesktopUser, WipesFormatsVerifiesAndViewsAStickThroughTheService) {
     EXPECT_EQ(OldBlocks(), blocksBefore) << "the refused wipe wrote to the stick";
   }
 
-  const auto wipe = Cli({"wipe", "E:", "--yes", "--label", "WIPED"});
+  // Without the format, which unmounts for itself: the wipe's own unmount
+  // is what takes the file system away before the passes.
+  const auto wipe = Cli({"wipe", "E:", "--yes", "--no-format"});
   const bool stillMounted = Mounted(mountPoint);
   if (stillMounted) (void)::umount2(mountPoint.c_str(), MNT_DETACH);
   ASSERT_EQ(wipe.exitCode, 0) << wipe.output;
   EXPECT_NE(wipe.output.find("Finished. Your drive is now clean."), std::string::npos) << wipe.output;
   EXPECT_FALSE(stillMounted) << "the wipe ran under a mounted file system";
-
   EXPECT_EQ(OldBlocks(), 0);
   EXPECT_EQ(fixtures::ReadFile(image).find(kSecret), std::string::npos);
+
+  const auto formatted = Cli({"wipe", "E:", "--yes", "--label", "WIPED"});
+  ASSERT_EQ(formatted.exitCode, 0) << formatted.output;
   const auto label = fixtures::RunTool({"blkid", "-p", "-o", "value", "-s", "LABEL", image});
   EXPECT_EQ(label.output, "WIPED\n");
 

@@ -7,6 +7,10 @@
 #include <filesystem>
 #include <fstream>
 
+#ifndef _WIN32
+#include "platform/linux/UDisks.h"
+#endif
+
 namespace platform {
 namespace {
 
@@ -79,6 +83,15 @@ DriveIdentity IdentifyDrive(const DriveEntry& entry, const std::string& sysfsRoo
     std::error_code ec;
     const fs::path real = fs::canonical(entry.path, ec);
     ReadBlockDeviceIdentity((ec ? fs::path(entry.path) : real).filename().string(), sysfsRoot, identity);
+#ifndef _WIN32
+    // Where the kernel names no vendor or model (some USB bridges, card
+    // readers), the storage service may know them from the drive itself.
+    if (identity.vendor.empty() && identity.model.empty() && sysfsRoot == "/sys") {
+      const udisks::DriveInfo known = udisks::Describe(entry.path);
+      identity.vendor = known.vendor;
+      identity.model = known.model;
+    }
+#endif
   } else if (S_ISREG(st.st_mode)) {
     identity.sizeBytes = static_cast<uint64_t>(st.st_size);
   }

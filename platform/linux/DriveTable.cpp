@@ -10,6 +10,7 @@
 #include "platform/DriveTable.h"
 #include "platform/linux/LinuxBackend.h"
 #include "platform/linux/Mounts.h"
+#include "platform/linux/UDisks.h"
 
 namespace platform {
 namespace {
@@ -82,6 +83,12 @@ std::vector<MachineVolume> ScanVolumes() {
       v.node = "/dev/" + sys.substr(sys.rfind('/') + 1);
       v.device = SysfsDevice(sys);
       v.type = type;
+      // A device the storage service calls a system device (the machine's
+      // own card reader holding its boot files, one the administrator
+      // marked) is never offered as a removable drive.
+      if (type == DRIVE_REMOVABLE && !StartsWith(disk, "fd") && udisks::Describe(v.node).system) {
+        v.type = DRIVE_FIXED;
+      }
       v.floppy = StartsWith(disk, "fd");
       volumes.push_back(v);
     }

@@ -2,7 +2,9 @@
 #include <cstring>
 
 #include "cli/Command.h"
+#ifndef _WIN32
 #include "cli/TextAgent.h"
+#endif
 
 namespace cli {
 
@@ -28,7 +30,9 @@ int main(int argc, char** argv) {
     PrintUsage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
   }
+#ifndef _WIN32
   cli::UseTextAgentOnTerminal();
+#endif
   for (const auto& c : cli::Commands()) {
     if (std::strcmp(c.name, argv[1]) == 0) {
       return c.run(std::vector<std::string>(argv + 2, argv + argc));

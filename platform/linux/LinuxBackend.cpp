@@ -16,7 +16,6 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
-#include <utility>
 
 #include "platform/AlignedBuffer.h"
 #include "platform/ErrorCodes.h"
@@ -40,27 +39,11 @@ struct Channel {
   bool fromService = false;  // the descriptor came from the storage service
   uint64_t size = 0;       // bytes
 
-  Channel() = default;
-  Channel(const Channel&) = delete;
-  Channel& operator=(const Channel&) = delete;
-  Channel(Channel&& other) noexcept { *this = std::move(other); }
-  Channel& operator=(Channel&& other) noexcept {
-    if (this != &other) {
-      Close();
-      fd = std::exchange(other.fd, -1);
-      direct = other.direct;
-      align = other.align;
-      blockDevice = other.blockDevice;
-      writeLocked = other.writeLocked;
-      fromService = other.fromService;
-      size = other.size;
-    }
-    return *this;
-  }
   ~Channel() { Close(); }
-  // Another descriptor on the same open file (fd -1 when that failed).
-  Channel Duplicate() const {
-    Channel copy;
+  // Another descriptor on the same open file, with what it allows (fd -1
+  // when that failed).
+  void DuplicateInto(Channel& copy) const {
+    copy.Close();
     copy.fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
     copy.direct = direct;
     copy.align = align;
@@ -68,7 +51,6 @@ struct Channel {
     copy.writeLocked = writeLocked;
     copy.fromService = fromService;
     copy.size = size;
-    return copy;
   }
   void Close() {
     if (fd >= 0) ::close(fd);
@@ -446,7 +428,7 @@ class LinuxBackend final : public SectorBackend {
     if (main_.fromService && main_.fd >= 0) {
       // A descriptor of our own from the service: another one would ask
       // the person again.
-      ch = main_.Duplicate();
+      main_.DuplicateInto(ch);
       if (ch.fd < 0) return ErrnoToCode(errno, IoOp::Open);
     } else if (const uint32_t error = OpenChannel(path_, false, options_.direct, ch)) {
       return error;

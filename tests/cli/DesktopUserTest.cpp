@@ -161,6 +161,13 @@ TEST_F(DesktopUser, WipesFormatsVerifiesAndViewsAStickThroughTheService) {
   const auto label = fixtures::RunTool({"blkid", "-p", "-o", "value", "-s", "LABEL", image});
   EXPECT_EQ(label.output, "WIPED\n");
 
+  // The drive list reads label and file system the user may not read
+  // from the device, as the service found them.
+  const auto drives = Cli({"drives", "E:"});
+  EXPECT_EQ(drives.exitCode, 0) << drives.output;
+  EXPECT_NE(drives.output.find("E:     removable  WIPED        FAT          16,777,216"), std::string::npos)
+      << drives.output;
+
   const auto verify = Cli({"verify", "E:"});
   EXPECT_EQ(verify.exitCode, 0) << verify.output;
   EXPECT_NE(verify.output.find("Dirty Sectors:  0\n"), std::string::npos) << verify.output;

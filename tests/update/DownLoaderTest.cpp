@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "tests/update/LocalHttpServer.h"
+#include "tests/update/TestCertificate.h"
 #include "update/TclDownLoader.h"
 
 namespace {
@@ -146,6 +147,61 @@ TEST_F(DownLoaderTest, AnswersThatAreNotTheResourceLeaveNoFile) {
       EXPECT_EQ(Files().size(), 1);
     }
   }
+  ExpectMainThreadOnly();
+}
+
+TEST_F(DownLoaderTest, TheProxyNamedInTheEnvironmentCarriesTheRequest) {
+  // A host that cannot be reached directly: only the proxy can answer.
+  const QString url = QStringLiteral("http://updates.invalid/Nullifex/version.dat");
+  // A proxy is asked with the whole address as the request target.
+  server_.Serve(url, {.body = "3.0.0006"});
+  qputenv("http_proxy", server_.Url(QString()).toLatin1());
+  TclDownLoader loader;
+  Prepare(loader, url);
+  loader.Start(false);
+  qunsetenv("http_proxy");
+  EXPECT_EQ(statuses_, (std::vector<TclProcessStatus>{psProcess, psSuccess}));
+  EXPECT_EQ(server_.Requests(), std::vector<QString>{url});
+  EXPECT_EQ(Stored(), QByteArray("3.0.0006"));
+}
+
+TEST_F(DownLoaderTest, HttpsIsFetchedAndNeverLeftForPlainHttp) {
+  testhttp::TrustTestCertificate();
+  testhttp::LocalHttpServer secure(testhttp::TestServerTls());
+  ASSERT_TRUE(secure.Listening());
+  secure.Serve(QStringLiteral("/version.dat"), {.body = "over tls"});
+  secure.Serve(QStringLiteral("/to-plain"),
+               {.status = 302, .location = server_.Url(QStringLiteral("/version.dat")).toLatin1()});
+  server_.Serve(QStringLiteral("/version.dat"), {.body = "in the clear"});
+  server_.Serve(QStringLiteral("/to-secure"),
+                {.status = 302, .location = secure.Url(QStringLiteral("/version.dat")).toLatin1()});
+  struct Case {
+    QString url;
+    TclProcessStatus result;
+    QByteArray stored;  // empty: no file
+  };
+  const Case cases[] = {
+      {secure.Url(QStringLiteral("/version.dat")), psSuccess, "over tls"},
+      {server_.Url(QStringLiteral("/to-secure")), psSuccess, "over tls"},
+      // Leaving https for http would hand the answer to anyone on the way.
+      {secure.Url(QStringLiteral("/to-plain")), psErrors, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url.toStdString());
+    for (const QString& f : Files()) QFile::remove(QDir(folder_.path()).filePath(f));
+    statuses_.clear();
+    TclDownLoader loader;
+    Prepare(loader, c.url);
+    loader.Start(false);
+    EXPECT_EQ(statuses_, (std::vector<TclProcessStatus>{psProcess, c.result}));
+    if (c.stored.isEmpty()) {
+      EXPECT_TRUE(Files().isEmpty()) << Files().join(' ').toStdString();
+    } else {
+      EXPECT_EQ(Stored(), c.stored);
+    }
+  }
+  EXPECT_EQ(server_.Requests(), std::vector<QString>{QStringLiteral("/to-secure")})
+      << "the plain server is never asked for the file";
   ExpectMainThreadOnly();
 }
 

@@ -7,9 +7,13 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QSslConfiguration>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <memory>
+#include <optional>
 #include <vector>
 
 namespace testhttp {
@@ -30,13 +34,25 @@ struct Answer {
 
 class LocalHttpServer : public QObject {
  public:
-  LocalHttpServer() {
-    listening_ = server_.listen(QHostAddress(QHostAddress::LocalHost), 0);
-    QObject::connect(&server_, &QTcpServer::newConnection, this, [this] { Accept(); });
+  // With `tls`, an HTTPS server presenting that configuration's
+  // certificate.
+  explicit LocalHttpServer(std::optional<QSslConfiguration> tls = std::nullopt) : tls_(tls.has_value()) {
+    if (tls) {
+      auto secure = std::make_unique<QSslServer>();
+      secure->setSslConfiguration(*tls);
+      server_ = std::move(secure);
+    } else {
+      server_ = std::make_unique<QTcpServer>();
+    }
+    listening_ = server_->listen(QHostAddress(QHostAddress::LocalHost), 0);
+    QObject::connect(server_.get(), &QTcpServer::pendingConnectionAvailable, this, [this] { Accept(); });
   }
   bool Listening() const { return listening_; }
   QString Url(const QString& path) const {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path);
+    return QStringLiteral("%1://127.0.0.1:%2%3")
+        .arg(tls_ ? QStringLiteral("https") : QStringLiteral("http"))
+        .arg(server_->serverPort())
+        .arg(path);
   }
   void Serve(const QString& path, Answer answer) { answers_[path] = std::move(answer); }
   // Paths asked for, in order.
@@ -53,7 +69,7 @@ class LocalHttpServer : public QObject {
 
  private:
   void Accept() {
-    while (QTcpSocket* socket = server_.nextPendingConnection()) {
+    while (QTcpSocket* socket = server_->nextPendingConnection()) {
       socket->setParent(this);
       QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] { Read(socket); });
       QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -104,7 +120,8 @@ class LocalHttpServer : public QObject {
     }
   }
 
-  QTcpServer server_;
+  std::unique_ptr<QTcpServer> server_;
+  bool tls_ = false;
   bool listening_ = false;
   QMap<QString, Answer> answers_;
   std::vector<QString> requests_;

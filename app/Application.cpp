@@ -19,7 +19,6 @@ void RegisterToolsAndUpdateWindows() {
     return std::make_unique<TForm_Update>(owner);
   };
   TMainForm::RegisterFeatureWindow(TMainForm::Feature::Update, update);
-  TForm_Tools::SetUpdateWindowFactory(update);
   TMainForm::RegisterFeatureWindow(TMainForm::Feature::Tools, [](QWidget* owner) {
     return std::make_unique<TForm_Tools>(owner);
   });

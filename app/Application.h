@@ -10,9 +10,7 @@ class SingleInstance;
 void BindGuiServices();
 
 // The Tools window behind the main window's tools button, and the update
-// window behind the weekly question and the Tools window's "Check For
-// Updates Now" (the settings windows cannot reach the update subsystem
-// above them, so the program hands them its factory).
+// window behind the weekly question.
 void RegisterToolsAndUpdateWindows();
 
 // A later start of the program asks `instance` to raise the running one:

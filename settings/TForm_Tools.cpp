@@ -3,17 +3,7 @@
 #include "settings/CSettings.h"
 #include "settings/TForm_ConfigureLogging.h"
 #include "ui_TForm_Tools.h"
-
-namespace {
-TForm_Tools::WindowFactory& UpdateWindowFactory() {
-  static TForm_Tools::WindowFactory factory;
-  return factory;
-}
-}  // namespace
-
-void TForm_Tools::SetUpdateWindowFactory(WindowFactory factory) {
-  UpdateWindowFactory() = std::move(factory);
-}
+#include "update/TForm_Update.h"
 
 TForm_Tools::TForm_Tools(QWidget* owner)
     : TSkinnedForm(owner), ui_(std::make_unique<Ui::TForm_Tools>()) {
@@ -24,7 +14,6 @@ TForm_Tools::TForm_Tools(QWidget* owner)
   SetupFrame(frame);
   autoUpdateChanged_ = false;
   ui_->CheckBox_AutoUpdate->setChecked(CSettings().GetAutoUpdate());
-  ui_->Button_CheckForUpdates->setEnabled(static_cast<bool>(UpdateWindowFactory()));
 
   // clicked, not toggled: only the user's clicks count, and setting the
   // first state above is none.
@@ -51,11 +40,9 @@ void TForm_Tools::Button_ConfigureReportLogClick() {
 }
 
 void TForm_Tools::Button_CheckForUpdatesClick() {
-  const WindowFactory& factory = UpdateWindowFactory();
-  if (!factory) return;
-  HideWhile([this, &factory] {
-    std::unique_ptr<QDialog> form = factory(this);
-    if (form) (void)form->exec();
+  HideWhile([this] {
+    TForm_Update form(this);
+    (void)form.exec();
   });
 }
 

@@ -1,6 +1,4 @@
 #pragma once
-#include <QDialog>
-#include <functional>
 #include <memory>
 
 #include "widgets/SkinnedForm.h"
@@ -15,12 +13,6 @@ class TForm_Tools;
 class TForm_Tools : public TSkinnedForm {
   Q_OBJECT
  public:
-  // The update window belongs to a subsystem above this one; the program
-  // hands its factory in at start-up. Without one, "Check For Updates Now"
-  // is disabled.
-  using WindowFactory = std::function<std::unique_ptr<QDialog>(QWidget* owner)>;
-  static void SetUpdateWindowFactory(WindowFactory factory);
-
   explicit TForm_Tools(QWidget* owner);
   ~TForm_Tools() override;
 

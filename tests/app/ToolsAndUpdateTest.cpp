@@ -33,7 +33,6 @@ class ToolsAndUpdateTest : public guitest::GuiTest {
   void TearDown() override {
     TMainForm::RegisterFeatureWindow(TMainForm::Feature::Tools, nullptr);
     TMainForm::RegisterFeatureWindow(TMainForm::Feature::Update, nullptr);
-    TForm_Tools::SetUpdateWindowFactory(nullptr);
     TForm_Update::SetVersionFileUrlForTests("");
     guitest::GuiTest::TearDown();
   }

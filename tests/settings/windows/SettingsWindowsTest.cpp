@@ -15,6 +15,9 @@
 #include "tests/widgets/UrlCatcher.h"
 #include "ui_TForm_ConfigureLogging.h"
 #include "ui_TForm_Tools.h"
+#include "ui_TForm_Update.h"
+#include "tests/update/LocalHttpServer.h"
+#include "update/TForm_Update.h"
 #include "widgets/SkinWidgets.h"
 
 using guitest::Button;
@@ -39,7 +42,7 @@ class SettingsWindowsTest : public guitest::GuiTest {
     ASSERT_TRUE(folders_.isValid());
   }
   void TearDown() override {
-    TForm_Tools::SetUpdateWindowFactory(nullptr);
+    TForm_Update::SetVersionFileUrlForTests("");
     guitest::GuiTest::TearDown();
   }
   QString Folder(const char* name) {
@@ -109,17 +112,13 @@ TEST_F(SettingsWindowsTest, ToolsStoresTheAutomaticCheckOnlyAtOkAfterAnyClick) {
 }
 
 TEST_F(SettingsWindowsTest, ToolsHidesWhileItsWindowsAreUpAndKeepsItsModalShow) {
+  // The update window's download goes to a local port where nothing
+  // listens; it is cancelled while it waits.
+  TForm_Update::SetVersionFileUrlForTests(
+      testhttp::LocalHttpServer::RefusingUrl(QStringLiteral("/version.dat")).toStdString());
   bool toolsVisibleUnderUpdate = true;
   int updateOpened = 0;
-  TForm_Tools::SetUpdateWindowFactory([&](QWidget* owner) {
-    ++updateOpened;
-    // Stands in for the update window, which lives above this subsystem.
-    auto probe = std::make_unique<QDialog>(owner);
-    probe->setObjectName(QStringLiteral("UpdateProbe"));
-    return probe;
-  });
   TForm_Tools tools(nullptr);
-  ASSERT_TRUE(tools.ui()->Button_CheckForUpdates->isEnabled());
   bool toolsVisibleUnderLog = true;
   int toolsTurns = 0;
   ModalWatcher watcher([&](QWidget* modal) {
@@ -134,10 +133,11 @@ TEST_F(SettingsWindowsTest, ToolsHidesWhileItsWindowsAreUpAndKeepsItsModalShow) 
         toolsVisibleUnderLog = tools.isVisible();
         EXPECT_EQ(modal->parentWidget(), &tools);
         QTest::mouseClick(Button(modal, "Button_Close"), Qt::LeftButton);
-      } else if (modal->objectName() == QLatin1String("UpdateProbe")) {
+      } else if (auto* update = qobject_cast<TForm_Update*>(modal)) {
+        ++updateOpened;
         toolsVisibleUnderUpdate = tools.isVisible();
         EXPECT_EQ(modal->parentWidget(), &tools);
-        static_cast<QDialog*>(modal)->reject();
+        QTest::mouseClick(update->ui()->Button_Cancel, Qt::LeftButton);
       }
     });
   });
@@ -146,10 +146,6 @@ TEST_F(SettingsWindowsTest, ToolsHidesWhileItsWindowsAreUpAndKeepsItsModalShow) 
   EXPECT_FALSE(toolsVisibleUnderLog);
   EXPECT_EQ(updateOpened, 1);
   EXPECT_FALSE(toolsVisibleUnderUpdate);
-
-  TForm_Tools::SetUpdateWindowFactory(nullptr);
-  TForm_Tools without(nullptr);
-  EXPECT_FALSE(without.ui()->Button_CheckForUpdates->isEnabled());
 }
 
 // ---- Configure Report Log ----------------------------------------------------

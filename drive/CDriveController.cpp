@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "drive/NtfsCluster.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/DriveTable.h"
 
@@ -53,6 +54,7 @@ constexpr size_t kNumberOfFats = 16;      // 8-bit
 constexpr size_t kRootEntries = 17;       // 16-bit
 constexpr size_t kTotalSectors16 = 19;    // 16-bit, FAT12/16
 constexpr size_t kSectorsPerFat16 = 22;   // 16-bit, FAT12/16
+constexpr size_t kTotalSectors32 = 32;    // 32-bit
 constexpr size_t kFatTypeText = 54;       // 8 bytes, FAT12/16
 constexpr size_t kSectorsPerFat32 = 36;   // 32-bit, FAT32
 constexpr size_t kFat32TypeText = 82;     // 8 bytes, FAT32
@@ -65,6 +67,32 @@ bool Plausible(const uint8_t (&copy)[N]) {
   const uint8_t spc = Byte(copy, kSectorsPerCluster);
   const uint16_t bps = Le16(copy, kBytesPerSector);
   return spc != 0 && spc <= 128 && bps != 0 && bps % 512 == 0;
+}
+
+// NTFS writes clusters of more than 128 sectors as a power of two.
+bool PlausibleNtfs(const uint8_t (&copy)[84]) {
+  const uint16_t bps = Le16(copy, kBytesPerSector);
+  return NtfsClusterSectors(Byte(copy, kSectorsPerCluster)) != 0 && bps != 0 && bps % 512 == 0;
+}
+
+// FAT12, FAT16 or FAT32 from the count of data clusters, as the format's
+// own documentation decides it (below 4085 FAT12, below 65525 FAT16), not
+// from the type text, which formatters write as a mere label. A boot sector
+// with no 16-bit FAT size is laid out for FAT32 whatever its count (mkfs.fat
+// makes such small FAT32 volumes). 0 when the fields leave no data area, so
+// the caller falls back on the type text.
+uint8_t FatKindByClusterCount(const uint8_t (&fat)[62], const uint8_t (&fat32)[90]) {
+  const uint64_t bps = Le16(fat, kBytesPerSector);
+  const uint64_t spc = Byte(fat, kSectorsPerCluster);
+  const uint64_t fatSize16 = Le16(fat, kSectorsPerFat16);
+  const uint64_t fatSize = fatSize16 != 0 ? fatSize16 : Le32(fat32, kSectorsPerFat32);
+  const uint64_t total = Le16(fat, kTotalSectors16) != 0 ? Le16(fat, kTotalSectors16) : Le32(fat, kTotalSectors32);
+  const uint64_t rootSectors = (uint64_t{Le16(fat, kRootEntries)} * 32 + bps - 1) / bps;
+  const uint64_t metadata = Le16(fat, kReservedSectors) + Byte(fat, kNumberOfFats) * fatSize + rootSectors;
+  if (bps == 0 || spc == 0 || fatSize == 0 || total <= metadata) return 0;
+  if (fatSize16 == 0) return FS_FAT32;
+  const uint64_t clusters = (total - metadata) / spc;
+  return clusters < 4085 ? FS_FAT12 : FS_FAT16;
 }
 
 char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
@@ -136,7 +164,7 @@ bool CDriveController::ReadBootSector() {
   }
   const std::string& name = volume.fileSystem;
 
-  if (EqualsNoCase(name, "NTFS") && Plausible(ntfsBoot_)) {
+  if (EqualsNoCase(name, "NTFS") && PlausibleNtfs(ntfsBoot_)) {
     fileSystem_ = FS_NTFS;
     firstDataSector_ = 0;
     return true;
@@ -146,14 +174,17 @@ bool CDriveController::ReadBootSector() {
     // Both type texts are compared as five characters ("FAT16", "FAT32").
     fatBoot_[kFatTypeText + 5] = 0;
     fat32Boot_[kFat32TypeText + 5] = 0;
-    if (EqualsNoCase(Text(fat32Boot_, kFat32TypeText, 8), "FAT32")) {
+    const uint8_t byCount = FatKindByClusterCount(fatBoot_, fat32Boot_);
+    if (byCount == FS_FAT32 || (byCount == 0 && EqualsNoCase(Text(fat32Boot_, kFat32TypeText, 8), "FAT32"))) {
       firstDataSector_ = static_cast<uint64_t>(Byte(fat32Boot_, kNumberOfFats)) *
                              Le32(fat32Boot_, kSectorsPerFat32) +
                          Le16(fat32Boot_, kReservedSectors);
       fileSystem_ = FS_FAT32;
       return true;
     }
-    if (Text(fatBoot_, kFatTypeText, 8) == "FAT16") {
+    if (byCount != 0) {
+      fileSystem_ = byCount;
+    } else if (Text(fatBoot_, kFatTypeText, 8) == "FAT16") {
       fileSystem_ = FS_FAT16;
     } else {
       const uint16_t total = Le16(fatBoot_, kTotalSectors16);
@@ -394,7 +425,8 @@ uint32_t CDriveController::GetClusterSize() const {
   uint32_t size = 0;
   switch (fileSystem_) {
     case FS_NTFS:
-      size = static_cast<uint32_t>(Le16(ntfsBoot_, kBytesPerSector)) * Byte(ntfsBoot_, kSectorsPerCluster);
+      size = static_cast<uint32_t>(Le16(ntfsBoot_, kBytesPerSector)) *
+             NtfsClusterSectors(Byte(ntfsBoot_, kSectorsPerCluster));
       break;
     case FS_FAT32:
       size = static_cast<uint32_t>(Le16(fat32Boot_, kBytesPerSector)) * Byte(fat32Boot_, kSectorsPerCluster);

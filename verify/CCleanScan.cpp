@@ -41,6 +41,27 @@ bool NameExpected(uint32_t record, const AttributeView& attr) {
   return false;
 }
 
+// The files a fresh format puts in the root folder, by record and name.
+bool IsRootSystemName(const FileNameKey& key) {
+  for (const char* name : {"$MFT", "$MFTMirr", "$LogFile", "$Volume", "$AttrDef", ".", "$Bitmap", "$Boot",
+                           "$BadClus", "$Secure", "$UpCase", "$Extend", "$Quota"}) {
+    if (FileNameIs(key, name)) return true;
+  }
+  return false;
+}
+
+uint64_t SaturatingMul(uint64_t a, uint64_t b) { return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b; }
+uint64_t SaturatingAdd(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+
+// A run list no longer than its attribute allows; false when damaged.
+bool ReadRuns(const AttributeView& attr, std::vector<DataRun>& runs) {
+  runs.clear();
+  RunListReader reader(attr);
+  DataRun run;
+  while (reader.Next(run)) runs.push_back(run);
+  return !reader.Damaged();
+}
+
 }  // namespace
 
 // Reads the next run of sectors while the scan judges the last one, so the
@@ -153,6 +174,7 @@ std::unique_ptr<CDirtyBitmap> CCleanScan::TakeDirtySet() {
 void CCleanScan::ReleaseNtfsState() {
   bitmap_.reset();
   extents_.reset();
+  mftRuns_.clear();
 }
 
 void CCleanScan::Post(uintptr_t code, intptr_t value) {
@@ -285,8 +307,8 @@ void CCleanScan::ReadAndJudge(uint64_t first, uint32_t count, Judge&& judge) {
 
 template <typename Judge, typename Bulk>
 bool CCleanScan::ScanSectors(uint64_t from, uint64_t last, uint64_t progressWhole, Judge&& judge,
-                             Bulk&& wholeRunClean) {
-  if (quick_) {
+                             Bulk&& wholeRunClean, bool sample) {
+  if (sample) {
     for (uint64_t c = from; c <= last;) {
       ReadAndJudge(c, 1, judge);
       if (StopRequested()) return false;
@@ -347,15 +369,28 @@ void CCleanScan::ScanRaw() {
       0, n, n, [this](uint64_t s, std::span<uint8_t> b) { JudgeRawSector(s, b); },
       [this](uint64_t, std::span<const uint8_t> run) {
         return pattern_.pairMode ? AllComplementaryPairs(run) : AllBytesEqual(run, pattern_.referenceByte);
-      });
+      },
+      quick_);
+}
+
+bool CCleanScan::IsBlankFolderSector(std::span<const uint8_t> bytes) const {
+  // Every 32-byte entry is the volume label or blank. Anything else names a
+  // file or folder that is there, was deleted (0xE5) or left a long name.
+  for (size_t at = 0; at + 32 <= bytes.size(); at += 32) {
+    const std::span<const uint8_t> entry = bytes.subspan(at, 32);
+    if (FirstByteNotEqual(entry, 0) < entry.size() && !IsVolumeLabelEntry(entry)) return false;
+  }
+  return true;
 }
 
 void CCleanScan::JudgeFatSector(const FatRegions& fat, uint64_t s, std::span<uint8_t> bytes) {
   // The first entries of each FAT hold the media descriptor and end-of-chain
   // marks, never zero even on an empty volume.
-  if (s == fat.firstFat || s == fat.secondFat) std::memset(bytes.data(), 0, fat.reservedEntryBytes);
+  if (fat.IsFatStart(s)) std::memset(bytes.data(), 0, fat.reservedEntryBytes);
   bool dirty;
-  if (pattern_.pairMode) {
+  if (fat.IsRootFolder(s)) {
+    dirty = !IsBlankFolderSector(bytes);
+  } else if (pattern_.pairMode) {
     // The last sector is data like any other: after a three-pass wipe it
     // holds that pass's pairs, and judging it byte by byte as metadata would
     // call every such volume dirty.
@@ -375,11 +410,38 @@ void CCleanScan::JudgeFatSector(const FatRegions& fat, uint64_t s, std::span<uin
       }
     }
   } else {
-    // FAT runs carry no clean sample.
-    dirty = !::IsCleanBlock(bytes, false, pattern_.referenceByte, nullptr) &&
-            !IsVolumeLabelEntry(bytes.first(32));
+    // FAT runs carry no clean sample. A sector that begins with a label
+    // entry is judged on what follows it, not let through whole.
+    const size_t from = IsVolumeLabelEntry(bytes.first(32)) ? 32 : 0;
+    dirty = !::IsCleanBlock(bytes.subspan(from), false, pattern_.referenceByte, nullptr);
   }
   if (dirty) MarkUnitDirty(s);
+}
+
+void CCleanScan::JudgeFat32RootChain(const FatRegions& fat, uint64_t last) {
+  // The root folder's first cluster is judged with the metadata; the rest of
+  // its chain lies in the data area, which quick mode only samples. A chain
+  // no folder could have (more clusters than 65,536 entries fill) stops.
+  if (fat.kind != 32 || fat.clusterSectors == 0 || fat.lastSector < 0) return;
+  const uint64_t clusters = (static_cast<uint64_t>(fat.lastSector) + 1 - std::min<uint64_t>(fat.dataStart, static_cast<uint64_t>(fat.lastSector) + 1)) / fat.clusterSectors;
+  const uint64_t maxHops = 65536 * 32 / (uint64_t{fat.clusterSectors} * platform::kSectorBytes) + 1;
+  uint8_t* buf = buffer_.data();
+  uint64_t cluster = fat.rootCluster;
+  for (uint64_t hop = 0; hop < maxHops; ++hop) {
+    const uint64_t entryByte = cluster * 4;
+    const uint64_t fatSector = fat.firstFat + entryByte / platform::kSectorBytes;
+    if (fatSector > last || !drive_.ReadSectorsAt(buf, fatSector, 1)) return;  // judged, errors counted, by the scan
+    uint32_t next;
+    if (!le::U32(std::span<const uint8_t>(buf, platform::kSectorBytes), entryByte % platform::kSectorBytes, next)) return;
+    next &= 0x0FFFFFFF;
+    if (next < 2 || next - 2 >= clusters) return;  // end of chain, or no cluster of this volume
+    cluster = next;
+    const uint64_t first = fat.dataStart + (cluster - 2) * fat.clusterSectors;
+    ReadAndJudge(first, static_cast<uint32_t>(std::min<uint64_t>(fat.clusterSectors, last - first + 1)),
+                 [&](uint64_t s, std::span<uint8_t> b) {
+                   if (!IsBlankFolderSector(b)) MarkUnitDirty(s);
+                 });
+  }
 }
 
 void CCleanScan::ScanFat(uint8_t kind) {
@@ -404,17 +466,35 @@ void CCleanScan::ScanFat(uint8_t kind) {
   if (!FindSectorReference(fat.checkStart, last)) return;
 
   if (last < fat.firstFat) return;
-  const bool completed = ScanSectors(
-      fat.firstFat, last, static_cast<uint64_t>(fat.lastSector),
-      [&](uint64_t s, std::span<uint8_t> b) { JudgeFatSector(fat, s, b); },
-      [&](uint64_t first, std::span<const uint8_t> run) {
-        // Clearing the reserved FAT entries only adds zeros, so a run that is
-        // all reference byte or all zeros stays clean sector by sector.
-        const uint64_t end = first + run.size() / platform::kSectorBytes - 1;
-        if (!pattern_.pairMode) return AllBytesEqual(run, pattern_.referenceByte) || AllBytesEqual(run, 0);
-        if (first >= fat.checkStart && static_cast<int64_t>(end) <= fat.lastSector) return AllComplementaryPairs(run);
-        return end < fat.checkStart && AllBytesEqual(run, 0);
-      });
+  auto judge = [&](uint64_t s, std::span<uint8_t> b) { JudgeFatSector(fat, s, b); };
+  auto wholeRunClean = [&](uint64_t first, std::span<const uint8_t> run) {
+    // Clearing the reserved FAT entries only adds zeros, so a run that is
+    // all reference byte or all zeros stays clean sector by sector; the
+    // root folder must be zeros whatever the reference.
+    const uint64_t end = first + run.size() / platform::kSectorBytes - 1;
+    const bool touchesRoot = first < fat.checkStart && end >= fat.rootStart;
+    if (!pattern_.pairMode) {
+      return AllBytesEqual(run, 0) || (!touchesRoot && AllBytesEqual(run, pattern_.referenceByte));
+    }
+    if (first >= fat.checkStart && static_cast<int64_t>(end) <= fat.lastSector) return AllComplementaryPairs(run);
+    return end < fat.checkStart && AllBytesEqual(run, 0);
+  };
+  // The FATs and the root folder are small and say what the volume holds:
+  // they are read whole even in quick mode, which samples the data area.
+  bool completed = true;
+  if (quick_) {
+    const uint64_t metadataEnd = std::min(last, fat.checkStart - 1);
+    if (fat.checkStart > fat.firstFat) {
+      completed = ScanSectors(fat.firstFat, metadataEnd, static_cast<uint64_t>(fat.lastSector), judge, wholeRunClean, false);
+    }
+    if (completed) JudgeFat32RootChain(fat, last);
+    if (completed && fat.checkStart <= last) {
+      completed = ScanSectors(fat.checkStart, last, static_cast<uint64_t>(fat.lastSector), judge, wholeRunClean, true);
+    }
+  } else {
+    JudgeFat32RootChain(fat, last);
+    completed = ScanSectors(fat.firstFat, last, static_cast<uint64_t>(fat.lastSector), judge, wholeRunClean, false);
+  }
   // What the medium lacks of the volume was not verified: it is not clean,
   // and the run is not cut short either (it covered all there is).
   if (completed && static_cast<uint64_t>(fat.lastSector) > last) {
@@ -431,8 +511,243 @@ void CCleanScan::ScanNtfs(const NtfsBoot& boot) {
   Post(VN_TOTAL_SECTORS, static_cast<intptr_t>(static_cast<uint32_t>(boot.totalSectors)));
   Post(VN_CLUSTER_SIZE, static_cast<intptr_t>(ntfs_.clusterBytes));
   CheckSystemRecords();
+  if (cancelled_) return;
+  if (!bitmap_ || !extents_ || extents_->Count() < 2) {
+    // Without the volume bitmap (or the system files' places) no cluster can
+    // be judged: such a volume is never called clean.
+    MarkUnitDirty(bitmapRecordSector_ / ntfs_.sectorsPerCluster);
+  } else {
+    // Learnt before the file records, whose blank ones may hold residue.
+    (void)FindClusterReference();
+  }
+  CheckFileRecords();
   if (!cancelled_) ScanNtfsClusters();
   if (!cancelled_) PostProgress(1, 1, 100.0f);
+}
+
+uint64_t CCleanScan::MediumBytes() { return SaturatingMul(drive_.GetLastSector() + 1, platform::kSectorBytes); }
+
+bool CCleanScan::ReadStream(const std::vector<DataRun>& runs, uint64_t offset, uint64_t length, uint8_t* out) {
+  const uint64_t spc = ntfs_.sectorsPerCluster;
+  uint64_t runStart = 0;
+  for (const DataRun& run : runs) {
+    if (length == 0) break;
+    const uint64_t runBytes = SaturatingMul(run.length, ntfs_.clusterBytes);
+    if (offset >= SaturatingAdd(runStart, runBytes)) {
+      runStart = SaturatingAdd(runStart, runBytes);
+      continue;
+    }
+    const uint64_t within = offset - runStart;
+    const uint64_t n = std::min(length, runBytes - within);
+    if (run.sparse) {
+      std::memset(out, 0, static_cast<size_t>(n));
+    } else {
+      const uint64_t first = SaturatingAdd(SaturatingMul(run.lcn, spc), within / platform::kSectorBytes);
+      const uint64_t sectors = n / platform::kSectorBytes;
+      for (uint64_t done = 0; done < sectors; done += kReadSectors) {
+        const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(kReadSectors, sectors - done));
+        if (!drive_.ReadSectorsAt(out + done * platform::kSectorBytes, first + done, static_cast<uint16_t>(count))) {
+          return false;
+        }
+      }
+    }
+    out += n;
+    offset += n;
+    length -= n;
+    runStart = SaturatingAdd(runStart, runBytes);
+  }
+  return length == 0;
+}
+
+bool CCleanScan::StreamSector(const std::vector<DataRun>& runs, uint64_t offset, uint64_t& sector) const {
+  uint64_t runStart = 0;
+  for (const DataRun& run : runs) {
+    const uint64_t runBytes = SaturatingMul(run.length, ntfs_.clusterBytes);
+    if (offset < SaturatingAdd(runStart, runBytes)) {
+      if (run.sparse) return false;
+      sector = SaturatingAdd(SaturatingMul(run.lcn, ntfs_.sectorsPerCluster),
+                             (offset - runStart) / platform::kSectorBytes);
+      return true;
+    }
+    runStart = SaturatingAdd(runStart, runBytes);
+  }
+  return false;
+}
+
+void CCleanScan::MarkStream(const std::vector<DataRun>& runs, uint64_t offset, uint64_t length) {
+  for (uint64_t at = offset; at < offset + length; at += platform::kSectorBytes) {
+    uint64_t sector;
+    if (StreamSector(runs, at, sector)) MarkUnitDirty(sector / ntfs_.sectorsPerCluster);
+  }
+}
+
+bool CCleanScan::FileRecordClean(uint64_t number, std::span<uint8_t> record) const {
+  MftRecordHeader header;
+  if (!ReadMftRecordHeader(record, header)) return false;
+  // Never made a record: it must hold nothing but blanks or wipe residue.
+  if (!header.signature) return IsCleanBlock(record, pattern_.pairMode, pattern_.referenceByte);
+  // A file or folder that exists. (Records below 32 in use are the system
+  // files, judged by CheckSystemRecords.)
+  if (header.InUse()) return number < kSystemRecords;
+  // An unused record as formatters leave one: no attribute, or (mkntfs, in
+  // records 16-23) a bare standard information, and blanks past its end.
+  // A deleted file keeps its name, data and index attributes here.
+  if (!ApplyUpdateSequence(record)) return false;
+  AttributeWalker walker(record, header.firstAttribute);
+  AttributeView attr;
+  while (walker.Next(attr)) {
+    if (attr.type != kAttrStandardInformation || attr.nonResident) return false;
+  }
+  uint32_t inUse;
+  if (walker.Damaged() || !le::U32(record, 0x18, inUse) || inUse > record.size()) return false;
+  return IsCleanBlock(record.subspan(inUse), pattern_.pairMode, pattern_.referenceByte);
+}
+
+void CCleanScan::CheckFileRecords() {
+  if (!ntfs_.valid) return;
+  const uint64_t spc = ntfs_.sectorsPerCluster;
+  if (mftRuns_.empty() || mftRecordBytes_ == 0) {
+    // Without $MFT's runs no file record can be judged: not clean.
+    MarkUnitDirty(ntfs_.firstMftSector / spc);
+    return;
+  }
+  const uint64_t recordBytes = mftRecordBytes_;
+  uint64_t runBytes = 0;
+  for (const DataRun& run : mftRuns_) runBytes = SaturatingAdd(runBytes, SaturatingMul(run.length, ntfs_.clusterBytes));
+  const uint64_t records = std::min({mftDataSize_, runBytes, MediumBytes()}) / recordBytes;
+  const uint64_t perRead = std::max<uint64_t>(1, buffer_.size() / recordBytes);
+  platform::AlignedBuffer single(recordBytes);
+  if (!single) return;
+  for (uint64_t first = kFirstFileRecord; first < records; first += perRead) {
+    if (StopRequested()) return;
+    const uint64_t count = std::min(perRead, records - first);
+    const bool ok = ReadStream(mftRuns_, first * recordBytes, count * recordBytes, buffer_.data());
+    for (uint64_t i = 0; i < count; ++i) {
+      const uint64_t r = first + i;
+      std::span<uint8_t> record(buffer_.data() + i * recordBytes, static_cast<size_t>(recordBytes));
+      if (!ok) {
+        // Record by record, so each failure names its own sectors. Records
+        // below 32 had their errors counted with the system records.
+        if (!ReadStream(mftRuns_, r * recordBytes, recordBytes, single.data())) {
+          if (r >= kSystemRecords) RecordReadErrors();
+          continue;
+        }
+        record = std::span<uint8_t>(single.data(), static_cast<size_t>(recordBytes));
+      }
+      if (!FileRecordClean(r, record)) MarkStream(mftRuns_, r * recordBytes, recordBytes);
+    }
+  }
+}
+
+template <typename DirtyAt>
+void CCleanScan::FindStaleKeys(std::span<const uint8_t> region, DirtyAt&& dirtyAt) {
+  // Removing an entry moves the ones after it down and leaves the tail of
+  // the node as it was: a key of a file of the root folder may lie there,
+  // 8-byte aligned as every entry is.
+  for (size_t at = 0; at + 0x42 <= region.size(); at += 8) {
+    FileNameKey key;
+    if (!ReadFileNameKey(region.subspan(at), key) || key.parentRecord != 5 || key.name.empty() ||
+        key.nameSpace > 3) {
+      continue;
+    }
+    bool blankUnit = false;
+    for (size_t i = 0; i + 1 < key.name.size(); i += 2) blankUnit |= key.name[i] == 0 && key.name[i + 1] == 0;
+    if (!blankUnit && !IsRootSystemName(key)) dirtyAt(at);
+  }
+}
+
+template <typename DirtyAt>
+void CCleanScan::JudgeIndexNode(std::span<const uint8_t> node, DirtyAt&& dirtyAt) {
+  IndexHeader header;
+  if (!ReadIndexHeader(node, 0, header) || header.entriesOffset < 0x10 || header.entriesOffset > header.bytesInUse ||
+      header.bytesInUse > node.size()) {
+    dirtyAt(0);
+    return;
+  }
+  IndexEntryWalker walker(node.subspan(header.entriesOffset, header.bytesInUse - header.entriesOffset));
+  IndexEntryView entry;
+  size_t at = header.entriesOffset;
+  while (walker.Next(entry)) {
+    FileNameKey key;
+    if (!entry.Last() && (!ReadFileNameKey(entry.key, key) || entry.fileRecord >= 16 || !IsRootSystemName(key))) {
+      dirtyAt(at);
+    }
+    at += entry.length;
+  }
+  if (walker.Damaged()) dirtyAt(at);
+  const size_t slackStart = (size_t{header.bytesInUse} + 7) / 8 * 8;
+  const size_t slackEnd = std::min<size_t>(std::max(header.bytesAllocated, header.bytesInUse), node.size());
+  if (slackStart < slackEnd) {
+    FindStaleKeys(node.subspan(slackStart, slackEnd - slackStart), [&](size_t o) { dirtyAt(slackStart + o); });
+  }
+}
+
+void CCleanScan::CheckIndexAllocation(const AttributeView& attr, uint32_t blockBytes, uint64_t recordCluster) {
+  std::vector<DataRun> runs;
+  uint64_t allocated = 0, dataSize = 0;
+  if (!ReadRuns(attr, runs) || !ReadNonResidentSizes(attr, allocated, dataSize)) {
+    MarkUnitDirty(recordCluster);
+    return;
+  }
+  uint64_t runBytes = 0;
+  for (const DataRun& run : runs) runBytes = SaturatingAdd(runBytes, SaturatingMul(run.length, ntfs_.clusterBytes));
+  const uint64_t total = std::min({std::max(allocated, dataSize), runBytes, MediumBytes()});
+  platform::AlignedBuffer block(blockBytes);
+  if (!block) return;
+  const std::span<uint8_t> bytes(block.data(), blockBytes);
+  for (uint64_t offset = 0; offset + blockBytes <= total; offset += blockBytes) {
+    if (StopRequested()) return;
+    if (!ReadStream(runs, offset, blockBytes, block.data())) {
+      RecordReadErrors();
+      continue;
+    }
+    auto dirtyAt = [&](size_t at) {
+      uint64_t sector;
+      if (StreamSector(runs, offset + at, sector)) MarkUnitDirty(sector / ntfs_.sectorsPerCluster);
+    };
+    const bool indexBlock = bytes[0] == 'I' && bytes[1] == 'N' && bytes[2] == 'D' && bytes[3] == 'X' &&
+                            ApplyUpdateSequence(bytes);
+    if (indexBlock) {
+      JudgeIndexNode(bytes.subspan(0x18), [&](size_t at) { dirtyAt(0x18 + at); });
+    } else {
+      // A block not (or no longer) an index block: any key in it is stale.
+      FindStaleKeys(bytes, dirtyAt);
+    }
+  }
+}
+
+void CCleanScan::CheckRootIndex(std::span<const uint8_t> record, uint16_t firstAttribute, uint64_t recordSector) {
+  const uint64_t spc = ntfs_.sectorsPerCluster;
+  auto dirtyAt = [&](size_t at) { MarkUnitDirty((recordSector + at / platform::kSectorBytes) / spc); };
+  uint32_t blockBytes = 4096;
+  AttributeWalker walker(record, firstAttribute);
+  AttributeView attr;
+  while (walker.Next(attr)) {
+    if (attr.type == kAttrIndexRoot && !attr.nonResident) {
+      uint32_t valueLength, size;
+      uint16_t valueOffset;
+      if (!le::U32(attr.bytes, 0x10, valueLength) || !le::U16(attr.bytes, 0x14, valueOffset) ||
+          !le::Fits(attr.bytes, valueOffset, valueLength) || valueLength < 0x20) {
+        dirtyAt(attr.offset);
+        continue;
+      }
+      const std::span<const uint8_t> value = attr.bytes.subspan(valueOffset, valueLength);
+      // The index block size, 4 KiB on every volume formatters make.
+      if (le::U32(value, 0x08, size) && size >= 512 && size <= kMaxMftRecordBytes && size % 512 == 0) {
+        blockBytes = size;
+      }
+      const size_t node = size_t{attr.offset} + valueOffset + 0x10;
+      JudgeIndexNode(value.subspan(0x10), [&](size_t at) { dirtyAt(node + at); });
+    } else if (attr.type == kAttrIndexAllocation && attr.nonResident) {
+      CheckIndexAllocation(attr, blockBytes, (recordSector + attr.offset / platform::kSectorBytes) / spc);
+    }
+  }
+  // Past the record's last attribute: a key an index root that shrank left.
+  uint32_t inUse;
+  if (le::U32(record, 0x18, inUse) && inUse < record.size()) {
+    const size_t from = (size_t{inUse} + 7) / 8 * 8;
+    if (from < record.size()) FindStaleKeys(record.subspan(from), [&](size_t at) { dirtyAt(from + at); });
+  }
 }
 
 bool CCleanScan::OnlyStandardInformation(std::span<const uint8_t> record, uint16_t firstAttribute) const {
@@ -486,7 +801,15 @@ void CCleanScan::CheckSystemRecords() {
   for (uint32_t r = 0; r < kSystemRecords; ++r) {
     if (StopRequested()) return;
     auto mark = [&] { MarkUnitDirty(sector / spc); };
-    if (!drive_.ReadSectorsAt(buf, sector, 1)) continue;
+    if (r == 6) bitmapRecordSector_ = sector;
+    if (!drive_.ReadSectorsAt(buf, sector, 1)) {
+      // Unread, the record cannot be called clean. The walk moves on by the
+      // record size the boot sector gives, so later records are read from
+      // their own places instead of this one.
+      RecordReadErrors();
+      sector += ntfs_.mftRecordBytes / platform::kSectorBytes;
+      continue;
+    }
     MftRecordHeader header;
     if (!ReadMftRecordHeader(std::span<const uint8_t>(buf, platform::kSectorBytes), header)) continue;
     if (r <= 15 && !header.signature) {
@@ -540,7 +863,16 @@ void CCleanScan::CheckSystemRecords() {
         (void)extents_->Add(firstCluster, true);
         (void)extents_->Add(lastCluster, true);
       }
-      const uint64_t covered = uint64_t{ntfsBoot_.bytesPerSector} * run.length * ntfsBoot_.sectorsPerCluster;
+      if (r == 0 && attr.type == kAttrData) {
+        // $MFT's own data: where every other record lies.
+        if (!ReadRuns(attr, mftRuns_)) {
+          mftRuns_.clear();
+          mark();
+        }
+        mftDataSize_ = dataSize;
+        mftRecordBytes_ = header.allocatedSize;
+      }
+      const uint64_t covered = uint64_t{ntfs_.clusterBytes} * run.length;
       if (allocated != covered) mark();
       if (run.secondRunFollows) mark();
       if (r == 6 && attr.type == kAttrData) {
@@ -551,6 +883,7 @@ void CCleanScan::CheckSystemRecords() {
       }
     }
     if (!dropped && walker.Damaged()) mark();
+    if (r == 5 && !dropped) CheckRootIndex(bytes, header.firstAttribute, sector);
     sector += recordSectors;
   }
 }
@@ -565,8 +898,10 @@ bool CCleanScan::FindClusterReference() {
   while (cluster > 0 && bitmap_->GetBit(cluster)) --cluster;
   uint8_t* buf = buffer_.data();
   for (uint32_t attempts = 0; attempts < kMaxReferenceAttempts; ++attempts) {
-    if (drive_.ReadSectorsAt(buf, cluster * spc, static_cast<uint16_t>(spc))) {
+    // The first MiB of a larger cluster stands for it.
+    if (drive_.ReadSectorsAt(buf, cluster * spc, static_cast<uint16_t>(std::min<uint64_t>(spc, kReadSectors)))) {
       pattern_ = ReferencePatternOf(buf[0], buf[1]);
+      referenceFound_ = true;
       return true;
     }
     RecordReadErrors();
@@ -579,7 +914,7 @@ bool CCleanScan::FindClusterReference() {
 
 bool CCleanScan::ScanNtfsClusters() {
   if (!ntfs_.valid || !bitmap_ || !extents_ || extents_->Count() < 2) return false;
-  if (!FindClusterReference()) return false;
+  if (!referenceFound_ && (unreadable_ || !FindClusterReference())) return false;
   drive_.Rewind();
 
   const uint64_t spc = ntfs_.sectorsPerCluster;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <span>
 #include <unordered_set>
+#include <vector>
 
 #include "drive/CDriveController.h"
 #include "platform/AlignedBuffer.h"
@@ -35,6 +36,9 @@ class CCleanScan {
   static constexpr uint32_t kQuickStride = 640;
   static constexpr uint32_t kMaxReferenceAttempts = 65535;
   static constexpr uint32_t kSystemRecords = 32;
+  // The first MFT record a fresh format may leave unused after the system
+  // records: from here on every record is judged for what a file left.
+  static constexpr uint32_t kFirstFileRecord = 24;
 
   CCleanScan(CDriveController& drive, platform::MessageTarget* window, TerminateCheck terminated,
              bool quick);
@@ -56,6 +60,12 @@ class CCleanScan {
   // `boot` must describe a valid geometry (NtfsGeometryOf(boot).valid).
   void ScanNtfs(const NtfsBoot& boot);
   void CheckSystemRecords();
+  // Every MFT record from kFirstFileRecord to the end of $MFT's data, read
+  // through its run list (learnt by CheckSystemRecords from record 0) a
+  // buffer at a time: a record in use past the system records is a file or
+  // folder; an unused one is clean only when it holds at most a bare
+  // standard information attribute and nothing past its end.
+  void CheckFileRecords();
   // False when the cluster walk was skipped (no volume bitmap, fewer than two
   // extent numbers, or no readable reference).
   bool ScanNtfsClusters();
@@ -115,14 +125,36 @@ class CCleanScan {
   // every kQuickStride); false when stopped by a terminate request.
   // `wholeRunClean(first, bytes)` may declare a whole run clean at once (a
   // run of nothing but wipe residue), sparing the sector-by-sector judging.
+  // `sample`: one sector in every kQuickStride instead of all.
   template <typename Judge, typename Bulk>
-  bool ScanSectors(uint64_t from, uint64_t last, uint64_t progressWhole, Judge&& judge, Bulk&& wholeRunClean);
+  bool ScanSectors(uint64_t from, uint64_t last, uint64_t progressWhole, Judge&& judge, Bulk&& wholeRunClean,
+                   bool sample);
 
   void MakeReaders(CScanReaders& pool);
   void JudgeRawSector(uint64_t sector, std::span<uint8_t> bytes);
   void JudgeFatSector(const FatRegions& fat, uint64_t sector, std::span<uint8_t> bytes);
+  bool IsBlankFolderSector(std::span<const uint8_t> bytes) const;
+  // FAT32: the clusters of the root folder's chain after its first.
+  void JudgeFat32RootChain(const FatRegions& fat, uint64_t last);
 
   bool ReadVolumeBitmap(const FirstRun& run, uint64_t dataSize);
+  // The root folder's index (record 5): entries in use and what lies in the
+  // slack past them may name only the system files.
+  void CheckRootIndex(std::span<const uint8_t> record, uint16_t firstAttribute, uint64_t recordSector);
+  void CheckIndexAllocation(const AttributeView& attr, uint32_t blockBytes, uint64_t recordCluster);
+  template <typename DirtyAt>
+  void JudgeIndexNode(std::span<const uint8_t> node, DirtyAt&& dirtyAt);
+  template <typename DirtyAt>
+  void FindStaleKeys(std::span<const uint8_t> region, DirtyAt&& dirtyAt);
+  bool FileRecordClean(uint64_t number, std::span<uint8_t> record) const;
+  // A non-resident attribute's data through its runs: `length` bytes from
+  // `offset` (both whole sectors). Sparse runs read as zeros. False at the
+  // first read that fails (the controller's bad-sector list is that read's)
+  // or when the runs end first.
+  bool ReadStream(const std::vector<DataRun>& runs, uint64_t offset, uint64_t length, uint8_t* out);
+  bool StreamSector(const std::vector<DataRun>& runs, uint64_t offset, uint64_t& sector) const;
+  void MarkStream(const std::vector<DataRun>& runs, uint64_t offset, uint64_t length);
+  uint64_t MediumBytes();
   bool OnlyStandardInformation(std::span<const uint8_t> record, uint16_t firstAttribute) const;
   bool FindClusterReference();
 
@@ -155,4 +187,9 @@ class CCleanScan {
   std::unique_ptr<CBitmap> bitmap_;
   uint64_t bitmapBitCount_ = 0;
   std::unique_ptr<CNumberSet> extents_;
+  std::vector<DataRun> mftRuns_;  // $MFT's data, from record 0
+  uint64_t mftDataSize_ = 0;
+  uint32_t mftRecordBytes_ = 0;
+  uint64_t bitmapRecordSector_ = 0;  // record 6
+  bool referenceFound_ = false;
 };

@@ -144,6 +144,9 @@ bool IsCleanBlock(std::span<const uint8_t> block, bool pairMode, uint8_t referen
 bool IsVolumeLabelEntry(std::span<const uint8_t> entry) {
   if (entry.size() < 32) return false;
   if ((entry[11] & 0x08) == 0) return false;
+  // A long-name slot carries the label bit too (attributes 0x0F), and a
+  // deleted or never-used slot is no label: each of them is a leftover.
+  if ((entry[11] & 0x3F) == 0x0F || entry[0] == 0xE5 || entry[0] == 0x00) return false;
   for (size_t i = 26; i < 32; ++i) {
     if (entry[i] != 0) return false;
   }

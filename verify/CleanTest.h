@@ -60,6 +60,7 @@ bool AllComplementaryPairs(std::span<const uint8_t> bytes);
 bool IsCleanBlock(std::span<const uint8_t> block, bool pairMode, uint8_t referenceByte,
                   const CCleanSample* sample);
 
-// A FAT directory entry that is a volume label: attribute bit 0x08 set and
-// first cluster and size (bytes 26-31) zero. False for fewer than 32 bytes.
+// A FAT directory entry that is a volume label: attribute bit 0x08 set, not
+// a long-name slot (0x0F), not deleted (0xE5) or unused (0x00), and first
+// cluster and size (bytes 26-31) zero. False for fewer than 32 bytes.
 bool IsVolumeLabelEntry(std::span<const uint8_t> entry);

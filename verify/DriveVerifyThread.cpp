@@ -130,7 +130,8 @@ void DriveVerifyThread::Execute() {
       controller_.CopyNtfsBootSector(boot);
       NtfsBoot ntfs;
       const bool readable = ReadNtfsBoot(boot, ntfs);
-      if (!readable || !NtfsGeometryOf(ntfs).valid) {
+      const NtfsGeometry geometry = readable ? NtfsGeometryOf(ntfs) : NtfsGeometry{};
+      if (!geometry.valid) {
         // No cluster size that makes sense: the volume is plain sectors.
         Post(VN_FS_TYPE, reinterpret_cast<intptr_t>("Unknown"));
         std::snprintf(label_, sizeof label_, "N/A");
@@ -142,7 +143,10 @@ void DriveVerifyThread::Execute() {
         // medium holds gets no bigger a set than the medium needs.
         const uint64_t mediumSectors = (controller_.GetLastSector() + 1) * 512 / ntfs.bytesPerSector;
         const uint64_t sectors = std::min(ntfs.totalSectors, mediumSectors);
-        haveSet = scan_.CreateDirtySet(sectors / ntfs.sectorsPerCluster, false);
+        haveSet = scan_.CreateDirtySet(sectors / geometry.clusterSectors, false);
+        // Clusters of 128 sectors and more are coded in the boot sector's
+        // byte, which the controller gives as it stands.
+        sectorsPerCluster_.store(geometry.clusterSectors);
         if (haveSet) scan_.ScanNtfs(ntfs);
       }
       break;

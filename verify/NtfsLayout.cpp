@@ -1,11 +1,14 @@
 #include "verify/NtfsLayout.h"
 
+#include <algorithm>
+
 #include "verify/LeBytes.h"
 
 bool ReadNtfsBoot(std::span<const uint8_t> boot, NtfsBoot& out) {
   NtfsBoot b;
   if (!le::U16(boot, 0x0B, b.bytesPerSector) || !le::U8(boot, 0x0D, b.sectorsPerCluster) ||
-      !le::U64(boot, 0x28, b.totalSectors) || !le::U64(boot, 0x30, b.mftCluster)) {
+      !le::U64(boot, 0x28, b.totalSectors) || !le::U64(boot, 0x30, b.mftCluster) ||
+      !le::U8(boot, 0x40, b.clustersPerMftRecord)) {
     return false;
   }
   out = b;
@@ -15,15 +18,25 @@ bool ReadNtfsBoot(std::span<const uint8_t> boot, NtfsBoot& out) {
 NtfsGeometry NtfsGeometryOf(const NtfsBoot& boot) {
   NtfsGeometry g;
   const uint32_t bps = boot.bytesPerSector;
-  if (boot.sectorsPerCluster == 0 || boot.sectorsPerCluster >= 128) return g;
   if (bps == 0 || bps % 512 != 0 || bps > 4096) return g;
+  const uint32_t clusterSectors = NtfsClusterSectors(boot.sectorsPerCluster);
+  if (clusterSectors == 0 || uint64_t{clusterSectors} * bps > kMaxNtfsClusterBytes) return g;
   const uint32_t factor = bps / 512;
-  g.sectorsPerCluster = boot.sectorsPerCluster * factor;
-  g.clusterBytes = uint32_t{boot.sectorsPerCluster} * bps;
-  g.clusterCount = boot.totalSectors / boot.sectorsPerCluster;
+  g.clusterSectors = clusterSectors;
+  g.sectorsPerCluster = clusterSectors * factor;
+  g.clusterBytes = clusterSectors * bps;
+  g.clusterCount = boot.totalSectors / clusterSectors;
   // A hostile MFT cluster is kept from wrapping; reads there simply fail.
   const uint64_t limit = UINT64_MAX / g.sectorsPerCluster;
   g.firstMftSector = boot.mftCluster > limit ? UINT64_MAX : boot.mftCluster * g.sectorsPerCluster;
+  // Records of one cluster or more are counted in clusters, smaller ones as
+  // a power of two of bytes.
+  const uint8_t raw = boot.clustersPerMftRecord;
+  const uint64_t recordBytes = raw == 0 ? 0 : raw < 0x80 ? uint64_t{raw} * g.clusterBytes
+                                        : (256u - raw) < 32 ? uint64_t{1} << (256u - raw) : 0;
+  g.mftRecordBytes = IsPlausibleRecordSize(static_cast<uint32_t>(std::min<uint64_t>(recordBytes, UINT32_MAX)))
+                         ? static_cast<uint32_t>(recordBytes)
+                         : 0;
   g.valid = true;
   return g;
 }
@@ -156,5 +169,110 @@ bool FileNameMatches(const AttributeView& attr, std::string_view expected) {
     if (!le::U16(attr.bytes, name + 2 * i, unit)) return false;
     if (unit != static_cast<unsigned char>(expected[i])) return false;
   }
+  return true;
+}
+
+RunListReader::RunListReader(const AttributeView& attr) {
+  uint16_t runOffset;
+  if (!le::U16(attr.bytes, 0x20, runOffset) || runOffset > attr.bytes.size()) {
+    damaged_ = done_ = true;
+    return;
+  }
+  bytes_ = attr.bytes;
+  at_ = runOffset;
+}
+
+bool RunListReader::Next(DataRun& out) {
+  if (done_) return false;
+  done_ = true;  // until this run is accepted
+  uint8_t header;
+  if (!le::U8(bytes_, at_, header)) {
+    damaged_ = true;
+    return false;
+  }
+  if (header == 0) return false;
+  const size_t lengthWidth = header & 0x0F;
+  const size_t offsetWidth = header >> 4;
+  uint64_t length, offset;
+  if (!le::ReadUnsigned(bytes_, at_ + 1, lengthWidth, length) ||
+      !le::ReadUnsigned(bytes_, at_ + 1 + lengthWidth, offsetWidth, offset) || length == 0 ||
+      length > (uint64_t{1} << 62)) {
+    damaged_ = true;
+    return false;
+  }
+  DataRun run;
+  run.length = length;
+  run.sparse = offsetWidth == 0;
+  if (!run.sparse) {
+    // The offset is a signed number of offsetWidth bytes.
+    int64_t delta;
+    if (offsetWidth < 8 && (offset >> (8 * offsetWidth - 1)) != 0) {
+      delta = static_cast<int64_t>(offset | (~uint64_t{0} << (8 * offsetWidth)));
+    } else {
+      delta = static_cast<int64_t>(offset);
+    }
+    if ((delta > 0 && lcn_ > INT64_MAX - delta) || lcn_ + delta < 0) {
+      damaged_ = true;
+      return false;
+    }
+    lcn_ += delta;
+    run.lcn = static_cast<uint64_t>(lcn_);
+  }
+  at_ += 1 + lengthWidth + offsetWidth;
+  out = run;
+  done_ = false;
+  return true;
+}
+
+bool ReadFileNameKey(std::span<const uint8_t> value, FileNameKey& out) {
+  uint64_t parent;
+  uint8_t length, nameSpace;
+  if (!le::U64(value, 0x00, parent) || !le::U8(value, 0x40, length) || !le::U8(value, 0x41, nameSpace) ||
+      !le::Fits(value, 0x42, size_t{length} * 2)) {
+    return false;
+  }
+  out.parentRecord = parent & 0xFFFFFFFFFFFFull;
+  out.nameSpace = nameSpace;
+  out.name = value.subspan(0x42, size_t{length} * 2);
+  return true;
+}
+
+bool FileNameIs(const FileNameKey& key, std::string_view ascii) {
+  if (key.name.size() != ascii.size() * 2) return false;
+  for (size_t i = 0; i < ascii.size(); ++i) {
+    if (key.name[2 * i] != static_cast<uint8_t>(ascii[i]) || key.name[2 * i + 1] != 0) return false;
+  }
+  return true;
+}
+
+bool ReadIndexHeader(std::span<const uint8_t> node, size_t at, IndexHeader& out) {
+  IndexHeader h;
+  if (!le::U32(node, at, h.entriesOffset) || !le::U32(node, at + 4, h.bytesInUse) ||
+      !le::U32(node, at + 8, h.bytesAllocated)) {
+    return false;
+  }
+  out = h;
+  return true;
+}
+
+bool IndexEntryWalker::Next(IndexEntryView& out) {
+  if (done_) return false;
+  done_ = true;  // until this entry is accepted
+  uint64_t reference;
+  uint16_t length, keyLength, flags;
+  if (!le::U64(entries_, at_, reference) || !le::U16(entries_, at_ + 8, length) ||
+      !le::U16(entries_, at_ + 10, keyLength) || !le::U16(entries_, at_ + 12, flags) || length < 16 ||
+      length % 8 != 0 || !le::Fits(entries_, at_, length) || size_t{keyLength} + 16 > length) {
+    damaged_ = true;
+    return false;
+  }
+  IndexEntryView e;
+  e.fileRecord = reference & 0xFFFFFFFFFFFFull;
+  e.length = length;
+  e.flags = flags;
+  if (!e.Last()) e.key = entries_.subspan(at_ + 16, keyLength);
+  at_ += length;
+  out = e;
+  done_ = e.Last();
   return true;
 }

@@ -188,10 +188,18 @@ struct HandCase {
 TEST(BootSector, FatRulesOnHandMadeSectors) {
   const HandCase cases[] = {
       {"FAT16 text", HandMadeFat(512, 4, 2, 0, "FAT16   ", "", "FAT"), true, FS_FAT16, 512 * 32 / 512 + 40 + 4},
+      // The count of data clusters decides, whatever the type text says.
       {"other text, FAT12 shape", HandMadeFat(512, 1, 2, 2880, "MYFS    ", "", "FAT"), true, FS_FAT12, 32 + 40 + 4},
-      {"other text, one FAT", HandMadeFat(512, 1, 1, 2880, "MYFS    ", "", "FAT"), false, FS_UNKNOWN, 0},
-      {"other text, 1024 bytes/sector", HandMadeFat(1024, 1, 2, 2880, "MYFS    ", "", "FAT"), false, FS_UNKNOWN, 0},
-      {"other text, total 32680", HandMadeFat(512, 1, 2, 32680, "MYFS    ", "", "FAT"), false, FS_UNKNOWN, 0},
+      {"other text, one FAT", HandMadeFat(512, 1, 1, 2880, "MYFS    ", "", "FAT"), true, FS_FAT12, 32 + 20 + 4},
+      {"other text, 1024 bytes/sector", HandMadeFat(1024, 1, 2, 2880, "MYFS    ", "", "FAT"), true, FS_FAT12,
+       16 + 40 + 4},
+      // 32680 - 76 sectors of one-sector clusters: FAT16.
+      {"other text, total 32680", HandMadeFat(512, 1, 2, 32680, "MYFS    ", "", "FAT"), true, FS_FAT16, 32 + 40 + 4},
+      {"FAT16 text, 4084 clusters", HandMadeFat(512, 1, 2, 4084 + 76, "FAT16   ", "", "FAT"), true, FS_FAT12,
+       32 + 40 + 4},
+      {"FAT12 text, 4085 clusters", HandMadeFat(512, 1, 2, 4085 + 76, "FAT12   ", "", "FAT"), true, FS_FAT16,
+       32 + 40 + 4},
+      // No data area to count: the type text decides, as before.
       {"other text, total 0", HandMadeFat(512, 1, 2, 0, "MYFS    ", "", "FAT"), false, FS_UNKNOWN, 0},
       {"FAT32 text", HandMadeFat(512, 8, 2, 0, "", "fat32   ", "FAT32"), true, FS_FAT32, 2 * 10000 + 4},
       {"reported FAT32, copy says FAT16", HandMadeFat(512, 8, 2, 0, "FAT16   ", "NOTFAT  ", "FAT32"), true,

@@ -114,7 +114,7 @@ TEST(CleanSample, AShortFileLeavesTheRestZero) {
   EXPECT_FALSE(clean.Matches(block));
 }
 
-TEST(VolumeLabelEntry, NeedsTheLabelBitAndNoClusterOrSize) {
+TEST(VolumeLabelEntry, NeedsTheLabelBitNoClusterOrSizeAndALiveShortEntry) {
   std::vector<uint8_t> e(32, 0);
   std::copy_n("CLEANED    ", 11, e.begin());
   e[11] = 0x08;
@@ -127,6 +127,16 @@ TEST(VolumeLabelEntry, NeedsTheLabelBitAndNoClusterOrSize) {
   e[26] = 3;  // a first cluster: a file, not a label
   EXPECT_FALSE(IsVolumeLabelEntry(e));
   EXPECT_FALSE(IsVolumeLabelEntry(std::span<const uint8_t>(e).first(31)));
+  e[26] = 0;
+  // Long-name slots carry the label bit; deleted and unused slots are no
+  // label either, whatever their attributes say.
+  e[11] = 0x0F;
+  EXPECT_FALSE(IsVolumeLabelEntry(e));
+  e[11] = 0x08;
+  e[0] = 0xE5;
+  EXPECT_FALSE(IsVolumeLabelEntry(e));
+  e[0] = 0x00;
+  EXPECT_FALSE(IsVolumeLabelEntry(e));
 }
 
 }  // namespace

@@ -64,6 +64,7 @@ TEST(FatRegions, Fat32CheckStartIsAfterTheRootCluster) {
   Put16(b, 0x0B, 512);
   b[0x0D] = 8;
   Put16(b, 0x0E, 32);
+  b[0x10] = 2;
   Put32(b, 0x20, 2097152);
   Put32(b, 0x24, 2041);
   Put32(b, 0x2C, 2);
@@ -95,20 +96,24 @@ TEST(FatRegions, RefusesUnknownKindsAndShortCopies) {
   EXPECT_FALSE(ReadFatRegions(32, std::vector<uint8_t>(62), std::vector<uint8_t>(40), r));
 }
 
-TEST(NtfsGeometry, ClusterSizesOutsideOneTo127AreNotNtfs) {
+TEST(NtfsGeometry, ClusterSizesUpToTwoMebibytesAreNtfs) {
   struct Case {
     uint16_t bps;
     uint8_t spc;
-    bool valid;
+    uint32_t clusterBytes;  // 0: not NTFS
   };
-  for (const Case c : {Case{512, 0, false}, Case{512, 128, false}, Case{512, 255, false}, Case{512, 127, true},
-                       Case{512, 1, true}, Case{1000, 8, false}, Case{4096, 1, true}}) {
+  // Above 0x80 the byte is a power of two, 2^(256 - value) sectors.
+  for (const Case c : {Case{512, 0, 0}, Case{512, 1, 512}, Case{512, 127, 65024}, Case{512, 128, 65536},
+                       Case{512, 0xFF, 1024}, Case{512, 0xF4, 2u << 20}, Case{512, 0xF3, 0},
+                       Case{4096, 0xF7, 2u << 20}, Case{4096, 0xF6, 0}, Case{1000, 8, 0}, Case{4096, 1, 4096}}) {
     NtfsBoot boot;
     boot.bytesPerSector = c.bps;
     boot.sectorsPerCluster = c.spc;
     boot.totalSectors = 2097151;
     boot.mftCluster = 4;
-    EXPECT_EQ(NtfsGeometryOf(boot).valid, c.valid) << c.bps << " " << int(c.spc);
+    const NtfsGeometry g = NtfsGeometryOf(boot);
+    EXPECT_EQ(g.valid, c.clusterBytes != 0) << c.bps << " " << int(c.spc);
+    if (g.valid) EXPECT_EQ(g.clusterBytes, c.clusterBytes) << c.bps << " " << int(c.spc);
   }
   NtfsBoot boot{512, 8, 2097151, 4};
   const NtfsGeometry g = NtfsGeometryOf(boot);

@@ -64,9 +64,10 @@ void FuzzScan(uint8_t mode, const uint8_t* data, size_t size) {
     uint8_t boot[84];
     drive.CopyNtfsBootSector(boot);
     NtfsBoot ntfs;
-    if (ReadNtfsBoot(boot, ntfs) && NtfsGeometryOf(ntfs).valid) {
+    const NtfsGeometry geometry = ReadNtfsBoot(boot, ntfs) ? NtfsGeometryOf(ntfs) : NtfsGeometry{};
+    if (geometry.valid) {
       const uint64_t medium = (drive.GetLastSector() + 1) * 512 / ntfs.bytesPerSector;
-      if (scan.CreateDirtySet(std::min(ntfs.totalSectors, medium) / ntfs.sectorsPerCluster, false)) {
+      if (scan.CreateDirtySet(std::min(ntfs.totalSectors, medium) / geometry.clusterSectors, false)) {
         scan.ScanNtfs(ntfs);
       }
       return;

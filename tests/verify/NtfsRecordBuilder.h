@@ -62,6 +62,7 @@ class RecordBuilder {
   // The end marker, then the update sequence as NTFS writes it.
   std::vector<uint8_t> Finish(uint16_t usn = 1) {
     Put32(at_, 0xFFFFFFFF);
+    Put32(0x18, at_ + 8);  // bytes in use: up to the end marker
     std::vector<uint8_t> out = bytes_;
     const size_t strides = out.size() / 512;
     out[0x30] = static_cast<uint8_t>(usn);

@@ -4,13 +4,18 @@
 // files is dirty where the files' data lies.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "NtfsMount.h"
 #include "VerifyHarness.h"
 #include "Volumes.h"
+#include "drive/NtfsCluster.h"
+#include "platform/linux/LinuxBackend.h"
 #include "tests/fixtures/Fixtures.h"
 
 namespace {
@@ -155,10 +160,348 @@ TEST(DeletedFile, LeavesTheVolumeDirty) {
   ASSERT_EQ(fileSectors.size(), 64u);
 
   const RunResult r = RunVerify(verifytest::LoadImage(image));
-  // The data sectors. (The deleted entry shares the root directory's first
-  // sector with the volume label, which makes that sector pass.)
-  EXPECT_GE(r.dirtyCount, 64u);
+  // The data sectors and the root folder's sector holding the deleted
+  // entry beside the volume label.
+  EXPECT_GE(r.dirtyCount, 65u);
   for (uint64_t s : fileSectors) EXPECT_TRUE(r.SectorDirty(s, 1)) << s;
 }
+
+}  // namespace
+
+namespace {
+
+// The image file itself as the drive, read-only: the large layouts need not
+// be held in memory.
+CDriveController::BackendFactory ImageFactory(const std::string& image) {
+  return [image](char) {
+    platform::LinuxBackendOptions options;
+    options.readOnly = true;
+    return platform::MakeLinuxBackend(image, options);
+  };
+}
+
+// Layouts the real formatters make when asked: each fresh volume, on a
+// medium a wipe of each level left, is 100% clean, full and quick.
+struct LayoutCase {
+  const char* name;
+  FileSystem fs;
+  uint64_t size;
+  std::vector<std::string> args;  // the formatter's layout options
+  bool everyLevel;                 // false: a sparse zero image only (too large to fill)
+};
+
+class FreshLayout : public testing::TestWithParam<LayoutCase> {};
+
+TEST_P(FreshLayout, IsCleanAtEveryLevelFullAndQuick) {
+  const LayoutCase c = GetParam();
+  fixtures::TempDir dir;
+  const std::string image = dir.File("disk.img");
+  const std::vector<int> levels = c.everyLevel ? std::vector<int>{1, 3, 12} : std::vector<int>{0};
+  for (int level : levels) {
+    SCOPED_TRACE("level " + std::to_string(level));
+    ASSERT_TRUE(level == 0 ? fixtures::MakeZeroImage(image, c.size) : verifytest::WriteLastPass(image, c.size, level));
+    std::vector<std::string> argv;
+    if (c.fs == FileSystem::NTFS) {
+      argv = {"mkntfs", "-F", "-Q", "-q", "-L", "CLEANED"};
+    } else {
+      argv = {"mkfs.fat", "-I", "-n", "CLEANED", "-F",
+              c.fs == FileSystem::FAT12 ? "12" : c.fs == FileSystem::FAT16 ? "16" : "32"};
+    }
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    argv.push_back(image);
+    const auto formatted = fixtures::RunTool(argv);
+    ASSERT_TRUE(formatted.ok()) << formatted.output;
+    for (bool quick : {false, true}) {
+      RunOptions options;
+      options.quick = quick;
+      const RunResult r = RunVerify(ImageFactory(image), options);
+      ASSERT_TRUE(r.opened);
+      const char* mode = quick ? "quick" : "full";
+      EXPECT_EQ(r.fsType, fixtures::Name(c.fs)) << mode;
+      EXPECT_EQ(r.dirtyCount, 0u) << mode;
+      EXPECT_EQ(r.errorCount, 0u) << mode;
+      EXPECT_GE(r.lastProgress, 100) << mode;
+      if (r.dirty && r.dirty->DirtyCount() != 0) ADD_FAILURE() << mode << ": first dirty unit " << r.dirty->FindFirst();
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RealFormatters, FreshLayout,
+    testing::Values(LayoutCase{"FAT12_16MiB", FileSystem::FAT12, 16ull << 20, {}, true},
+                    LayoutCase{"FAT12_4096ByteSectors", FileSystem::FAT12, 8ull << 20, {"-S", "4096"}, true},
+                    LayoutCase{"FAT12_OneFat", FileSystem::FAT12, 4ull << 20, {"-f", "1"}, true},
+                    LayoutCase{"FAT16_1024ByteSectors", FileSystem::FAT16, 20ull << 20, {"-S", "1024", "-s", "1"}, true},
+                    LayoutCase{"FAT16_4096ByteSectors", FileSystem::FAT16, 20ull << 20, {"-S", "4096", "-s", "1"}, true},
+                    LayoutCase{"FAT16_OneFat", FileSystem::FAT16, 20ull << 20, {"-f", "1", "-s", "1"}, true},
+                    LayoutCase{"FAT32_4096ByteSectors", FileSystem::FAT32, 40ull << 20, {"-S", "4096"}, true},
+                    LayoutCase{"FAT32_OneFat", FileSystem::FAT32, 40ull << 20, {"-f", "1"}, true},
+                    LayoutCase{"NTFS_64KiBClusters", FileSystem::NTFS, 64ull << 20, {"-c", "65536"}, true},
+                    LayoutCase{"NTFS_2MiBClusters", FileSystem::NTFS, 1ull << 30, {"-c", "2097152"}, false}),
+    [](const testing::TestParamInfo<LayoutCase>& i) { return std::string(i.param.name); });
+
+// What a file leaves behind, made with the real tools; whatever it is, the
+// volume is dirty, and every place on it where the file's name or text
+// still lies is in a dirty unit.
+constexpr const char kSecret[] = "SECRETXY";
+// The part of the secret a deleted FAT entry keeps (its first byte becomes
+// 0xE5).
+constexpr const char kSecretTail[] = "ECRETXY";
+
+// Sectors holding the tail of the secret, as ASCII or as UTF-16LE.
+std::vector<uint64_t> SectorsNaming(const std::string& image) {
+  const std::string disk = fixtures::ReadFile(image);
+  std::string wide;
+  for (const char* p = kSecretTail; *p; ++p) wide += std::string{*p, '\0'};
+  std::vector<uint64_t> sectors;
+  for (const std::string& needle : {std::string(kSecretTail), wide}) {
+    for (size_t at = disk.find(needle); at != std::string::npos; at = disk.find(needle, at + 1)) {
+      sectors.push_back(at / 512);
+      sectors.push_back((at + needle.size() - 1) / 512);
+    }
+  }
+  return sectors;
+}
+
+uint32_t UnitSectors(const std::string& image, FileSystem fs) {
+  if (fs != FileSystem::NTFS) return 1;
+  const std::string boot = fixtures::ReadBytes(image, 0, 512);
+  const uint32_t bps = static_cast<uint8_t>(boot[11]) | static_cast<uint8_t>(boot[12]) << 8;
+  return bps / 512 * NtfsClusterSectors(static_cast<uint8_t>(boot[13]));
+}
+
+bool Mtools(const std::vector<std::string>& argv, std::string& error) {
+  const auto r = fixtures::RunTool(argv);
+  if (!r.ok()) error += r.output;
+  return r.ok();
+}
+
+// A FAT file's data put back to what the wipe left (its clusters blank),
+// found by its content.
+bool BlankData(const std::string& image, const std::string& content, int level, const fixtures::TempDir& dir) {
+  const std::string disk = fixtures::ReadFile(image);
+  const std::string residue = dir.File("residue.img");
+  if (!verifytest::WriteLastPass(residue, disk.size(), level)) return false;
+  const size_t at = disk.find(content);
+  if (at == std::string::npos) return false;
+  const std::string blank = fixtures::ReadBytes(residue, at, content.size());
+  std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(static_cast<std::streamoff>(at));
+  f.write(blank.data(), static_cast<std::streamsize>(blank.size()));
+  return static_cast<bool>(f);
+}
+
+// Puts the leftover on the wiped and formatted image; `where` gets sectors
+// that hold it which the secret's text does not show (a long name's
+// characters are split between the fields of its entries).
+using Leave = std::function<bool(const std::string& image, const fixtures::TempDir& dir, std::string& error,
+                                 std::vector<uint64_t>& where)>;
+struct LeftoverCase {
+  const char* name;
+  FileSystem fs;
+  int level;
+  Leave leave;
+  // Quick mode samples the data area: false when the secret lies there.
+  bool quickSeesAll = true;
+};
+void PrintTo(const LeftoverCase& c, std::ostream* os) { *os << c.name; }
+
+// The sector of the 32-byte directory entry whose name is `name11` (8 + 3,
+// space-padded), or -1.
+int64_t EntrySector(const std::string& image, const std::string& name11) {
+  const std::string disk = fixtures::ReadFile(image);
+  for (size_t at = disk.find(name11); at != std::string::npos; at = disk.find(name11, at + 1)) {
+    if (at % 32 == 0) return static_cast<int64_t>(at / 512);
+  }
+  return -1;
+}
+
+// On NTFS through ntfs-3g: `act` works on the mounted folder.
+bool OnNtfs(const std::string& image, const fixtures::TempDir& dir, std::string& error,
+            const std::function<void(const std::string& root)>& act) {
+  const std::string mountPoint = dir.File("mnt");
+  std::filesystem::create_directories(mountPoint);
+  verifytest::NtfsMount mount(image, mountPoint);
+  if (!mount.Mounted()) {
+    error = mount.Error();
+    return false;
+  }
+  act(mountPoint);
+  if (!mount.Unmount()) {
+    error = "ntfs-3g did not end cleanly";
+    return false;
+  }
+  return true;
+}
+
+void Write(const std::string& path, const std::string& text) { (void)fixtures::WriteFile(path, text); }
+
+const std::string kHello(2048, 'h');
+
+class Leftover : public testing::TestWithParam<LeftoverCase> {};
+
+TEST_P(Leftover, IsDirtyWhereItLies) {
+  const LeftoverCase c = GetParam();
+  fixtures::TempDir dir;
+  const std::string image = dir.File("disk.img");
+  std::string error;
+  ASSERT_TRUE(verifytest::MakeWipedVolume(image, c.fs, c.level, &error)) << error;
+  std::vector<uint64_t> where;
+  ASSERT_TRUE(c.leave(image, dir, error, where)) << error;
+  const std::vector<uint64_t> naming = SectorsNaming(image);
+  ASSERT_FALSE(naming.empty() && where.empty()) << "no place found that holds the leftover";
+  const uint32_t unit = UnitSectors(image, c.fs);
+  for (bool quick : {false, true}) {
+    RunOptions options;
+    options.quick = quick;
+    const RunResult r = RunVerify(verifytest::LoadImage(image), options);
+    const char* mode = quick ? "quick" : "full";
+    EXPECT_GT(r.dirtyCount, 0u) << mode;
+    EXPECT_EQ(r.errorCount, 0u) << mode;
+    for (uint64_t s : where) EXPECT_TRUE(r.SectorDirty(s, unit)) << mode << ": sector " << s << " holds the leftover";
+    if (quick && !c.quickSeesAll) continue;
+    for (uint64_t s : naming) EXPECT_TRUE(r.SectorDirty(s, unit)) << mode << ": sector " << s << " names the file";
+  }
+}
+
+const std::string kSecretName = std::string(kSecret) + ".TXT";
+
+INSTANTIATE_TEST_SUITE_P(
+    RealTools, Leftover,
+    testing::Values(
+        LeftoverCase{"FAT12_DeletedEntryBlankClusters", FileSystem::FAT12, 1,
+                     [](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>&) {
+                       const std::string host = dir.File("h");
+                       Write(host, kHello);
+                       return Mtools({"mcopy", "-i", image, host, "::" + kSecretName}, error) &&
+                              Mtools({"mdel", "-i", image, "::" + kSecretName}, error) &&
+                              BlankData(image, kHello, 1, dir);
+                     }},
+        LeftoverCase{"FAT32_DeletedEntryBlankClusters", FileSystem::FAT32, 12,
+                     [](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>&) {
+                       const std::string host = dir.File("h");
+                       Write(host, kHello);
+                       return Mtools({"mcopy", "-i", image, host, "::" + kSecretName}, error) &&
+                              Mtools({"mdel", "-i", image, "::" + kSecretName}, error) &&
+                              BlankData(image, kHello, 12, dir);
+                     }},
+        LeftoverCase{"FAT16_EmptyFileNamedTheSecret", FileSystem::FAT16, 12,
+                     [](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>&) {
+                       const std::string host = dir.File("empty");
+                       Write(host, "");
+                       return Mtools({"mcopy", "-i", image, host, "::" + kSecretName}, error);
+                     }},
+        LeftoverCase{"FAT32_LongNameAlone", FileSystem::FAT32, 3,
+                     [](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>& where) {
+                       const std::string host = dir.File("empty");
+                       Write(host, "");
+                       if (!Mtools({"mcopy", "-i", image, host, "::A long name " + std::string(kSecret) + ".txt"},
+                                   error)) {
+                         return false;
+                       }
+                       // The short entry goes; the long-name entries before it stay.
+                       const int64_t sector = EntrySector(image, "ALONGN~1TXT");
+                       if (sector < 0) return false;
+                       const std::string disk = fixtures::ReadFile(image);
+                       const size_t at = disk.find("ALONGN~1TXT", static_cast<size_t>(sector) * 512);
+                       where.push_back(static_cast<uint64_t>(sector));
+                       where.push_back((at - 32) / 512);
+                       std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+                       f.seekp(static_cast<std::streamoff>(at));
+                       f.write(std::string(32, '\0').data(), 32);
+                       return static_cast<bool>(f);
+                     }},
+        LeftoverCase{"FAT16_DeletedFolder", FileSystem::FAT16, 1,
+                     [](const std::string& image, const fixtures::TempDir&, std::string& error, std::vector<uint64_t>&) {
+                       return Mtools({"mmd", "-i", image, std::string("::") + kSecret}, error) &&
+                              Mtools({"mrd", "-i", image, std::string("::") + kSecret}, error);
+                     }},
+        // The entry is renamed in place; the file's text still names it.
+        LeftoverCase{"FAT12_RenamedFile", FileSystem::FAT12, 12,
+                     [](const std::string& image, const fixtures::TempDir& dir, std::string& error,
+                        std::vector<uint64_t>& where) {
+                       const std::string host = dir.File("h");
+                       Write(host, std::string("the secret is ") + kSecret + std::string(2000, ' '));
+                       if (!Mtools({"mcopy", "-i", image, host, "::" + kSecretName}, error) ||
+                           !Mtools({"mren", "-i", image, "::" + kSecretName, "::PLAIN.TXT"}, error)) {
+                         return false;
+                       }
+                       const int64_t sector = EntrySector(image, "PLAIN   TXT");
+                       if (sector >= 0) where.push_back(static_cast<uint64_t>(sector));
+                       return sector >= 0;
+                     },
+                     false},
+        LeftoverCase{"FAT16_FileInSubfolder", FileSystem::FAT16, 3,
+                     [](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>& where) {
+                       const std::string host = dir.File("h");
+                       Write(host, kHello);
+                       return Mtools({"mmd", "-i", image, "::DIR"}, error) &&
+                              Mtools({"mmd", "-i", image, std::string("::DIR/") + kSecret}, error) &&
+                              Mtools({"mcopy", "-i", image, host, std::string("::DIR/") + kSecret + "/NOTE.TXT"},
+                                     error) &&
+                              (where.push_back(static_cast<uint64_t>(EntrySector(image, "DIR        "))), true);
+                     },
+                     false},
+        LeftoverCase{"NTFS_SmallResidentFile", FileSystem::NTFS, 1,
+                     [](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>&) {
+                       const std::string host = dir.File("note.txt");
+                       Write(host, std::string("the secret is ") + kSecret + "\n");
+                       return fixtures::CopyIn(image, FileSystem::NTFS, host, "note.txt", &error);
+                     }},
+        LeftoverCase{"NTFS_FolderWithFile", FileSystem::NTFS, 12,
+                     [](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>&) {
+                       return OnNtfs(image, dir, error, [](const std::string& root) {
+                         std::filesystem::create_directory(root + "/" + kSecret);
+                         Write(root + "/" + kSecret + "/note.txt", "hello\n");
+                       });
+                     }},
+        LeftoverCase{"NTFS_EmptyFileNamedTheSecret", FileSystem::NTFS, 3,
+                     [](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>&) {
+                       return OnNtfs(image, dir, error,
+                                     [](const std::string& root) { Write(root + "/" + kSecretName, ""); });
+                     }},
+        LeftoverCase{"NTFS_DeletedSmallFile", FileSystem::NTFS, 1,
+                     [](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>&) {
+                       return OnNtfs(image, dir, error,
+                                     [](const std::string& root) {
+                                       Write(root + "/gone.txt", std::string("the secret is ") + kSecret + "\n");
+                                     }) &&
+                              OnNtfs(image, dir, error, [](const std::string& root) {
+                                std::filesystem::remove(root + "/gone.txt");
+                              });
+                     }},
+        LeftoverCase{"NTFS_FileInSubfolder", FileSystem::NTFS, 12,
+                     [](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>&) {
+                       return OnNtfs(image, dir, error, [](const std::string& root) {
+                         std::filesystem::create_directories(root + "/a/b");
+                         Write(root + "/a/b/" + kSecretName, "hello\n");
+                       });
+                     }},
+        LeftoverCase{"NTFS_LongNameAlone", FileSystem::NTFS, 3,
+                     [](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>&) {
+                       return OnNtfs(image, dir, error, [](const std::string& root) {
+                         Write(root + "/A rather long file name holding " + kSecret + " and more.txt", "");
+                       });
+                     }},
+        LeftoverCase{"NTFS_DeletedFolder", FileSystem::NTFS, 1,
+                     [](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>&) {
+                       return OnNtfs(image, dir, error,
+                                     [](const std::string& root) {
+                                       std::filesystem::create_directory(root + "/" + kSecret);
+                                       Write(root + "/" + kSecret + "/f.txt", "hello\n");
+                                     }) &&
+                              OnNtfs(image, dir, error, [](const std::string& root) {
+                                std::filesystem::remove_all(root + "/" + kSecret);
+                              });
+                     }},
+        LeftoverCase{"NTFS_RenamedFile", FileSystem::NTFS, 12,
+                     [](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>&) {
+                       return OnNtfs(image, dir, error,
+                                     [](const std::string& root) { Write(root + "/" + kSecretName, "hello\n"); }) &&
+                              OnNtfs(image, dir, error, [](const std::string& root) {
+                                std::filesystem::rename(root + "/" + kSecretName, root + "/plain.txt");
+                              });
+                     }}),
+    [](const testing::TestParamInfo<LeftoverCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

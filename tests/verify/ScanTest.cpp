@@ -459,4 +459,98 @@ TEST(NtfsClusters, AFreeClusterInsideASystemFileIsDirty) {
   EXPECT_TRUE(r.dirty->IsDirty(mftCluster + 1));
 }
 
+// A volume whose $MFT has grown past the system records (ntfscp copies a
+// small file on): every record from 32 on is judged, as a fresh format
+// leaves unused records or as a file left them.
+TEST(FileRecords, EveryRecordPastTheSystemOnesIsJudged) {
+  using verifytest::RecordBuilder;
+  fixtures::TempDir dir;
+  auto pristine = WipedVolume(dir, FileSystem::NTFS, 1);
+  ASSERT_TRUE(pristine);
+  const NtfsFacts ntfs = ReadNtfs(pristine);
+  const std::string host = dir.File("note.txt");
+  ASSERT_TRUE(fixtures::WriteFile(host, "a few words\n"));
+  std::string error;
+  ASSERT_TRUE(fixtures::CopyIn(dir.File("disk.img"), FileSystem::NTFS, host, "note.txt", &error)) << error;
+  auto grown = verifytest::LoadImage(dir.File("disk.img"));
+  const uint64_t record40 = ntfs.geometry.firstMftSector + 40 * 2;
+  const uint64_t cluster40 = record40 / ntfs.geometry.sectorsPerCluster;
+  ASSERT_NE(cluster40, (ntfs.geometry.firstMftSector + 64 * 2) / ntfs.geometry.sectorsPerCluster);
+
+  const std::vector<uint8_t> si(0x48);
+  std::vector<uint8_t> stale = RecordBuilder(1024, false).Resident(0x10, si).Finish();
+  stale[700] = 'x';  // a byte left past the record's end
+  std::vector<uint8_t> garbage(1024, 'g');
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> record;
+    bool dirty;
+  };
+  const Case cases[] = {
+      {"unused, no attribute", RecordBuilder(1024, false).Finish(), false},
+      {"unused, bare standard information", RecordBuilder(1024, false).Resident(0x10, si).Finish(), false},
+      {"never made (zeros)", std::vector<uint8_t>(1024, 0), false},
+      {"unused, a deleted file's name", RecordBuilder(1024, false).Resident(0x10, si).FileName("secret").Finish(), true},
+      {"unused, a deleted file's data", RecordBuilder(1024, false).Resident(0x80, std::vector<uint8_t>(40, 'd')).Finish(),
+       true},
+      {"unused, a deleted folder's index", RecordBuilder(1024, false).Resident(0x90, std::vector<uint8_t>(48)).Finish(),
+       true},
+      {"unused, bytes past its end", stale, true},
+      {"in use", RecordBuilder(1024, true).Resident(0x10, si).Finish(), true},
+      {"no signature, not blank", garbage, true},
+  };
+  for (const Case& c : cases) {
+    auto disk = std::make_shared<MemoryDisk>();
+    disk->bytes = grown->bytes;
+    std::memcpy(disk->Sector(record40), c.record.data(), c.record.size());
+    const RunResult r = RunVerify(disk);
+    ASSERT_TRUE(r.dirty) << c.what;
+    EXPECT_EQ(r.dirty->IsDirty(cluster40), c.dirty) << c.what;
+    EXPECT_EQ(r.errorCount, 0u) << c.what;
+  }
+  // A record that cannot be read is a read error, whether a system record
+  // or one past them; neither lets the volume pass.
+  for (const uint64_t sector : {ntfs.geometry.firstMftSector + 20 * 2, record40}) {
+    auto disk = std::make_shared<MemoryDisk>();
+    disk->bytes = pristine->bytes;
+    if (sector == record40) disk->bytes = grown->bytes;
+    disk->unreadable = {sector};
+    const RunResult r = RunVerify(disk);
+    // Counted by the record walk and again by the cluster walk's read.
+    EXPECT_EQ(r.errorCount, 2u) << sector;
+    ASSERT_TRUE(r.dirty);
+    EXPECT_TRUE(r.dirty->IsDirty(sector / ntfs.geometry.sectorsPerCluster)) << sector;
+  }
+}
+
+// A fresh volume's root folder index names only the system files; a name
+// written into the slack past its last entry is a leftover.
+TEST(RootIndex, ANameInTheSlackOfTheRootIndexIsDirty) {
+  fixtures::TempDir dir;
+  auto disk = WipedVolume(dir, FileSystem::NTFS, 1);
+  ASSERT_TRUE(disk);
+  const NtfsFacts ntfs = ReadNtfs(disk);
+  // The root's index block: the INDX block on the volume.
+  const std::string bytes(disk->bytes.begin(), disk->bytes.end());
+  const size_t block = bytes.find("INDX");
+  ASSERT_NE(block, std::string::npos);
+  ASSERT_EQ(block % 512, 0u);
+  uint32_t inUse = 0;
+  ASSERT_TRUE(le::U32(std::span<const uint8_t>(disk->bytes).subspan(block), 0x18 + 4, inUse));
+  // A $FILE_NAME key of "gone.txt" in the root (parent record 5), 8-byte
+  // aligned after the entries in use, clear of the update sequence's places.
+  const size_t key = block + 0x18 + (inUse + 7) / 8 * 8 + 16;
+  ASSERT_LT(key % 512, 400u);
+  uint8_t* k = disk->bytes.data() + key;
+  k[0] = 5;
+  const std::string name = "gone.txt";
+  k[0x40] = static_cast<uint8_t>(name.size());
+  k[0x41] = 1;
+  for (size_t i = 0; i < name.size(); ++i) k[0x42 + 2 * i] = static_cast<uint8_t>(name[i]);
+  const RunResult r = RunVerify(disk);
+  EXPECT_EQ(r.dirtyCount, 1u);
+  ASSERT_TRUE(r.dirty);
+  EXPECT_TRUE(r.dirty->IsDirty(key / 512 / ntfs.geometry.sectorsPerCluster));
+}
+
 }  // namespace

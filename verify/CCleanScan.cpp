@@ -422,15 +422,20 @@ void CCleanScan::JudgeFat32RootChain(const FatRegions& fat, uint64_t last) {
   // The root folder's first cluster is judged with the metadata; the rest of
   // its chain lies in the data area, which quick mode only samples. A chain
   // no folder could have (more clusters than 65,536 entries fill) stops.
-  if (fat.kind != 32 || fat.clusterSectors == 0 || fat.lastSector < 0) return;
-  const uint64_t clusters = (static_cast<uint64_t>(fat.lastSector) + 1 - std::min<uint64_t>(fat.dataStart, static_cast<uint64_t>(fat.lastSector) + 1)) / fat.clusterSectors;
+  const uint64_t end = static_cast<uint64_t>(fat.lastSector + 1);
+  if (fat.kind != 32 || fat.clusterSectors == 0 || end <= fat.dataStart) return;
+  const uint64_t clusters = (end - fat.dataStart) / fat.clusterSectors;
   const uint64_t maxHops = 65536 * 32 / (uint64_t{fat.clusterSectors} * platform::kSectorBytes) + 1;
   uint8_t* buf = buffer_.data();
   uint64_t cluster = fat.rootCluster;
   for (uint64_t hop = 0; hop < maxHops; ++hop) {
     const uint64_t entryByte = cluster * 4;
     const uint64_t fatSector = fat.firstFat + entryByte / platform::kSectorBytes;
-    if (fatSector > last || !drive_.ReadSectorsAt(buf, fatSector, 1)) return;  // judged, errors counted, by the scan
+    // A sector outside the first FAT, or one that cannot be read (the scan
+    // of the FATs counts it), ends the walk.
+    if (fatSector >= fat.firstFat + fat.fatSectors || fatSector > last || !drive_.ReadSectorsAt(buf, fatSector, 1)) {
+      return;
+    }
     uint32_t next;
     if (!le::U32(std::span<const uint8_t>(buf, platform::kSectorBytes), entryByte % platform::kSectorBytes, next)) return;
     next &= 0x0FFFFFFF;
@@ -474,7 +479,7 @@ void CCleanScan::ScanFat(uint8_t kind) {
     const uint64_t end = first + run.size() / platform::kSectorBytes - 1;
     const bool touchesRoot = first < fat.checkStart && end >= fat.rootStart;
     if (!pattern_.pairMode) {
-      return AllBytesEqual(run, 0) || (!touchesRoot && AllBytesEqual(run, pattern_.referenceByte));
+      return (!touchesRoot && AllBytesEqual(run, pattern_.referenceByte)) || AllBytesEqual(run, 0);
     }
     if (first >= fat.checkStart && static_cast<int64_t>(end) <= fat.lastSector) return AllComplementaryPairs(run);
     return end < fat.checkStart && AllBytesEqual(run, 0);
@@ -805,9 +810,10 @@ void CCleanScan::CheckSystemRecords() {
     if (!drive_.ReadSectorsAt(buf, sector, 1)) {
       // Unread, the record cannot be called clean. The walk moves on by the
       // record size the boot sector gives, so later records are read from
-      // their own places instead of this one.
+      // their own places instead of this one (1 KiB records when the boot
+      // sector gives no size).
       RecordReadErrors();
-      sector += ntfs_.mftRecordBytes / platform::kSectorBytes;
+      sector += (ntfs_.mftRecordBytes != 0 ? ntfs_.mftRecordBytes : 1024) / platform::kSectorBytes;
       continue;
     }
     MftRecordHeader header;

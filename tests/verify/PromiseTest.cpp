@@ -411,6 +411,22 @@ INSTANTIATE_TEST_SUITE_P(
                        f.write(std::string(32, '\0').data(), 32);
                        return static_cast<bool>(f);
                      }},
+        // 512-byte clusters: the label and 31 entries fill the root folder's
+        // first two clusters, so the secret's entry lies in the third cluster
+        // of its chain, in the data area, away from quick mode's samples.
+        LeftoverCase{"FAT32_EntryDownTheRootFoldersChain", FileSystem::FAT32, 1,
+                     [](const std::string& image, const fixtures::TempDir& dir, std::string& error,
+                        std::vector<uint64_t>& where) {
+                       const std::string host = dir.File("empty");
+                       Write(host, "");
+                       for (int i = 0; i < 31; ++i) {
+                         if (!Mtools({"mcopy", "-i", image, host, "::F" + std::to_string(i) + ".TXT"}, error)) return false;
+                       }
+                       if (!Mtools({"mcopy", "-i", image, host, "::" + kSecretName}, error)) return false;
+                       const int64_t sector = EntrySector(image, "SECRETXYTXT");
+                       if (sector >= 0) where.push_back(static_cast<uint64_t>(sector));
+                       return sector >= 0;
+                     }},
         LeftoverCase{"FAT16_DeletedFolder", FileSystem::FAT16, 1,
                      [](const std::string& image, const fixtures::TempDir&, std::string& error, std::vector<uint64_t>&) {
                        return Mtools({"mmd", "-i", image, std::string("::") + kSecret}, error) &&

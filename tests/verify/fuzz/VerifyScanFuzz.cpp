@@ -2,7 +2,9 @@
 // in-memory disk, through the layout readers and the scans. The first input
 // byte chooses what the input is; the rest is the data.
 //   mode % 4 == 0: an MFT record for the record readers (fix-ups, attribute
-//                  walk, run lists, file names)
+//                  walk, run lists, file names, an index root's entries),
+//                  or with bit 2 set an index block (fix-ups, index header,
+//                  entries and their file-name keys)
 //   otherwise:     a disk image (from sector 0) scanned as FAT12/16, FAT32,
 //                  NTFS or unknown, full or quick, with a bad sector or not.
 // Run build/fuzz/tests/verify/fuzz_verify_scan -max_total_time=60.
@@ -10,14 +12,40 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "drive/CDriveController.h"
 #include "platform/MemoryBackend.h"
 #include "verify/CCleanScan.h"
+#include "verify/LeBytes.h"
 #include "verify/NtfsLayout.h"
 
 namespace {
+
+// Every entry of an index node and its key, as the root-folder check reads
+// them.
+void FuzzIndexNode(std::span<const uint8_t> node) {
+  IndexHeader header;
+  if (!ReadIndexHeader(node, 0, header) || header.entriesOffset > header.bytesInUse ||
+      header.bytesInUse > node.size()) {
+    return;
+  }
+  IndexEntryWalker entries(node.subspan(header.entriesOffset, header.bytesInUse - header.entriesOffset));
+  IndexEntryView entry;
+  int guard = 0;
+  while (entries.Next(entry) && ++guard < 100000) {
+    FileNameKey key;
+    if (ReadFileNameKey(entry.key, key)) (void)FileNameIs(key, "$MFT");
+  }
+}
+
+void FuzzIndexBlock(const uint8_t* data, size_t size) {
+  std::vector<uint8_t> block(data, data + size);
+  block.resize((block.size() + 511) / 512 * 512, 0);
+  (void)ApplyUpdateSequence(block);
+  if (block.size() > 0x18) FuzzIndexNode(std::span<const uint8_t>(block).subspan(0x18));
+}
 
 void FuzzRecord(const uint8_t* data, size_t size) {
   std::vector<uint8_t> record(data, data + size);
@@ -35,6 +63,21 @@ void FuzzRecord(const uint8_t* data, size_t size) {
     (void)ReadFirstRun(attr, run);
     (void)ReadNonResidentSizes(attr, allocated, dataSize);
     (void)FileNameMatches(attr, "$MFTMirr");
+    if (attr.nonResident) {
+      RunListReader runs(attr);
+      DataRun r;
+      int runGuard = 0;
+      while (runs.Next(r) && ++runGuard < 100000) {
+      }
+    }
+    uint16_t valueOffset;
+    if (!attr.nonResident && attr.bytes.size() >= 0x16 && le::U16(attr.bytes, 0x14, valueOffset) &&
+        valueOffset < attr.bytes.size()) {
+      const std::span<const uint8_t> value = attr.bytes.subspan(valueOffset);
+      FileNameKey key;
+      if (attr.type == kAttrFileName) (void)ReadFileNameKey(value, key);
+      if (attr.type == kAttrIndexRoot && value.size() > 0x10) FuzzIndexNode(value.subspan(0x10));
+    }
   }
 }
 
@@ -90,7 +133,9 @@ void FuzzScan(uint8_t mode, const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const uint8_t mode = data[0];
-  if (mode % 4 == 0) {
+  if (mode % 4 == 0 && (mode & 4) != 0) {
+    FuzzIndexBlock(data + 1, size - 1);
+  } else if (mode % 4 == 0) {
     FuzzRecord(data + 1, size - 1);
   } else {
     FuzzScan(mode, data + 1, size - 1);

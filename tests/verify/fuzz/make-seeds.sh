@@ -24,6 +24,22 @@ seed 01 "$work/fat16.img" fat16
 seed 05 "$work/fat32.img" fat32
 seed 09 "$work/ntfs.img" ntfs
 seed 29 "$work/ntfs.img" ntfs-quick
+# A volume holding a file and a folder: records past the system ones and a
+# root index with entries of its own.
+truncate -s 2M "$work/ntfs-files.img" && mkntfs -F -Q -q -c 512 -L SEED "$work/ntfs-files.img" >/dev/null 2>&1
+printf 'a few words\n' > "$work/note.txt"
+ntfscp -f "$work/ntfs-files.img" "$work/note.txt" note.txt >/dev/null 2>&1
+seed 09 "$work/ntfs-files.img" ntfs-files
+# FAT volumes whose root folder holds a live and a deleted entry.
+cp "$work/fat12.img" "$work/fat12-files.img"
+MTOOLS_SKIP_CHECK=1 mcopy -i "$work/fat12-files.img" "$work/note.txt" ::NOTE.TXT
+MTOOLS_SKIP_CHECK=1 mcopy -i "$work/fat12-files.img" "$work/note.txt" "::A long name.txt"
+MTOOLS_SKIP_CHECK=1 mdel -i "$work/fat12-files.img" "::A long name.txt"
+seed 01 "$work/fat12-files.img" fat12-files
+# The root folder's index block on its own (mode 4).
+printf '\x04' > "$out/seed-index"
+at=$(grep -m1 -obUa INDX "$work/ntfs-files.img" | cut -d: -f1)
+dd if="$work/ntfs-files.img" iflag=skip_bytes,count_bytes skip="$at" count=4096 bs=4096 status=none >> "$out/seed-index"
 # An MFT record on its own for the record readers (mode 0).
 printf '\x00' > "$out/seed-record"
 dd if="$work/ntfs.img" bs=512 skip=32 count=2 status=none >> "$out/seed-record"

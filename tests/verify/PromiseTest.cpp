@@ -366,25 +366,22 @@ TEST_P(Leftover, IsDirtyWhereItLies) {
 
 const std::string kSecretName = std::string(kSecret) + ".TXT";
 
+// A file deleted with its clusters put back to what the wipe of `level`
+// left: only its entry remains.
+Leave DeletedEntryBlankClusters(int level) {
+  return [level](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>&) {
+    const std::string host = dir.File("h");
+    Write(host, kHello);
+    return Mtools({"mcopy", "-i", image, host, "::" + kSecretName}, error) &&
+           Mtools({"mdel", "-i", image, "::" + kSecretName}, error) && BlankData(image, kHello, level, dir);
+  };
+}
+
 INSTANTIATE_TEST_SUITE_P(
     RealTools, Leftover,
     testing::Values(
-        LeftoverCase{"FAT12_DeletedEntryBlankClusters", FileSystem::FAT12, 1,
-                     [](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>&) {
-                       const std::string host = dir.File("h");
-                       Write(host, kHello);
-                       return Mtools({"mcopy", "-i", image, host, "::" + kSecretName}, error) &&
-                              Mtools({"mdel", "-i", image, "::" + kSecretName}, error) &&
-                              BlankData(image, kHello, 1, dir);
-                     }},
-        LeftoverCase{"FAT32_DeletedEntryBlankClusters", FileSystem::FAT32, 12,
-                     [](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>&) {
-                       const std::string host = dir.File("h");
-                       Write(host, kHello);
-                       return Mtools({"mcopy", "-i", image, host, "::" + kSecretName}, error) &&
-                              Mtools({"mdel", "-i", image, "::" + kSecretName}, error) &&
-                              BlankData(image, kHello, 12, dir);
-                     }},
+        LeftoverCase{"FAT12_DeletedEntryBlankClusters", FileSystem::FAT12, 1, DeletedEntryBlankClusters(1)},
+        LeftoverCase{"FAT32_DeletedEntryBlankClusters", FileSystem::FAT32, 12, DeletedEntryBlankClusters(12)},
         LeftoverCase{"FAT16_EmptyFileNamedTheSecret", FileSystem::FAT16, 12,
                      [](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>&) {
                        const std::string host = dir.File("empty");

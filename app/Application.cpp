@@ -7,6 +7,9 @@
 #include "settings/TForm_DNSMessage.h"
 #include "settings/TForm_Tools.h"
 #include "update/TForm_Update.h"
+#include "verify/TForm_VerifyDrive.h"
+#include "viewer/TForm_ViewSectors.h"
+#include "wipe/TForm_WipeMedia.h"
 #include "widgets/WidgetServices.h"
 
 void BindGuiServices() {
@@ -14,14 +17,19 @@ void BindGuiServices() {
   BindDontShowAgainWindow();
 }
 
-void RegisterToolsAndUpdateWindows() {
-  const auto update = [](QWidget* owner) -> std::unique_ptr<QDialog> {
-    return std::make_unique<TForm_Update>(owner);
-  };
-  TMainForm::RegisterFeatureWindow(TMainForm::Feature::Update, update);
-  TMainForm::RegisterFeatureWindow(TMainForm::Feature::Tools, [](QWidget* owner) {
-    return std::make_unique<TForm_Tools>(owner);
+void RegisterFeatureWindows() {
+  TMainForm::RegisterFeatureWindow(TMainForm::Feature::WipeMedia,
+                                   [](QWidget* owner) { return std::make_unique<TForm_WipeMedia>(owner); });
+  TMainForm::RegisterFeatureWindow(TMainForm::Feature::VerifyMedia,
+                                   [](QWidget* owner) { return std::make_unique<TForm_VerifyDrive>(owner); });
+  // "View Sectors" starts on the system drive; the viewer only reads.
+  TMainForm::RegisterFeatureWindow(TMainForm::Feature::ViewSectors, [](QWidget* owner) {
+    return std::make_unique<TForm_ViewSectors>(owner, nullptr, '\0');
   });
+  TMainForm::RegisterFeatureWindow(TMainForm::Feature::Update,
+                                   [](QWidget* owner) { return std::make_unique<TForm_Update>(owner); });
+  TMainForm::RegisterFeatureWindow(TMainForm::Feature::Tools,
+                                   [](QWidget* owner) { return std::make_unique<TForm_Tools>(owner); });
 }
 
 void ConnectRaiseRequests(platform::SingleInstance& instance, QWidget& mainWindow) {

@@ -9,9 +9,9 @@ class SingleInstance;
 // services and the don't-show-again window.
 void BindGuiServices();
 
-// The Tools window behind the main window's tools button, and the update
-// window behind the weekly question.
-void RegisterToolsAndUpdateWindows();
+// The windows behind the main window's buttons (wipe, verify, the sector
+// viewer, Tools) and the update window behind the weekly question.
+void RegisterFeatureWindows();
 
 // A later start of the program asks `instance` to raise the running one:
 // the main window comes to the front, or, while a feature window hides it,

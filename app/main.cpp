@@ -9,9 +9,6 @@
 #include "app/TMainForm.h"
 #include "widgets/TXAMessageBox.h"
 #include "platform/qt/SingleInstance.h"
-#include "viewer/TForm_ViewSectors.h"
-#include "verify/TForm_VerifyDrive.h"
-#include "wipe/TForm_WipeMedia.h"
 
 namespace {
 constexpr char kMutexName[] = "OV_NULLIFEX_GLOBAL_MUTEX_0610_1810";
@@ -41,19 +38,8 @@ int main(int argc, char** argv) {
   // must not end the program. Only the main window's close does.
   QApplication::setQuitOnLastWindowClosed(false);
   BindGuiServices();
-  RegisterToolsAndUpdateWindows();
+  RegisterFeatureWindows();
   SetDriveListSource(SystemDriveListSource());
-
-  // "View Sectors" starts on the system drive; the viewer only reads.
-  TMainForm::RegisterFeatureWindow(TMainForm::Feature::ViewSectors, [](QWidget* owner) {
-    return std::make_unique<TForm_ViewSectors>(owner, nullptr, '\0');
-  });
-  TMainForm::RegisterFeatureWindow(TMainForm::Feature::WipeMedia,
-                                   [](QWidget* owner) { return std::make_unique<TForm_WipeMedia>(owner); });
-
-  TMainForm::RegisterFeatureWindow(TMainForm::Feature::VerifyMedia, [](QWidget* owner) {
-    return std::make_unique<TForm_VerifyDrive>(owner);
-  });
 
   TMainForm mainForm;
   QObject::connect(&mainForm, &QDialog::finished, &app, &QCoreApplication::quit);

@@ -338,7 +338,6 @@ void WipeWindows(QWidget* owner) {
 // The Tools window, the report-log window, and the update window waiting
 // and its three outcome boxes.
 void ToolsAndUpdate(QWidget& owner) {
-  RegisterToolsAndUpdateWindows();
   {
     TForm_Tools tools(&owner);
     Save(tools, "tools");
@@ -535,8 +534,7 @@ int main(int argc, char** argv) {
     settings.SetAutoUpdate(false);  // keeps the update question out of the way
   }
 
-  TMainForm::RegisterFeatureWindow(TMainForm::Feature::WipeMedia,
-                                   [](QWidget* owner) { return std::make_unique<TForm_WipeMedia>(owner); });
+  RegisterFeatureWindows();
   {
     TMainForm main;
     Save(main, "main");

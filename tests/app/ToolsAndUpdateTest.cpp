@@ -25,14 +25,16 @@ class ToolsAndUpdateTest : public guitest::GuiTest {
     ASSERT_TRUE(server_->Listening());
     TForm_Update::SetVersionFileUrlForTests(
         server_->Url(QStringLiteral("/Nullifex/version.dat")).toStdString());
-    RegisterToolsAndUpdateWindows();
+    RegisterFeatureWindows();
     platform::RegistryKey key;
     ASSERT_TRUE(key.OpenOrCreate(kSettingsKey));
     ASSERT_TRUE(key.WriteString("Dliubruc", "3.0.0005"));
   }
   void TearDown() override {
-    TMainForm::RegisterFeatureWindow(TMainForm::Feature::Tools, nullptr);
-    TMainForm::RegisterFeatureWindow(TMainForm::Feature::Update, nullptr);
+    for (const auto feature : {TMainForm::Feature::WipeMedia, TMainForm::Feature::VerifyMedia,
+                                TMainForm::Feature::ViewSectors, TMainForm::Feature::Tools, TMainForm::Feature::Update}) {
+      TMainForm::RegisterFeatureWindow(feature, nullptr);
+    }
     TForm_Update::SetVersionFileUrlForTests("");
     guitest::GuiTest::TearDown();
   }

@@ -703,7 +703,9 @@ TEST_F(WiperTest, RateLabelFollowsAThrottledMedium) {
     EXPECT_LE(left, lastLeft) << text;
     if (firstLeft < 0) firstLeft = left;
     lastLeft = left;
-    if (i > 0) EXPECT_GE(readings[i].at - readings[i - 1].at, 400ms) << "at most twice a second";
+    if (i > 0) {
+      EXPECT_GE(readings[i].at - readings[i - 1].at, 400ms) << "at most twice a second";
+    }
   }
   EXPECT_LT(lastLeft, firstLeft) << "the time left falls as the pass goes on";
   EXPECT_TRUE(hiddenAtEnd);

@@ -63,8 +63,9 @@ class SectorBackend {
   [[nodiscard]] virtual uint32_t Flush() = 0;
 
   // Unmounts every file system mounted from the drive, so none can write
-  // its cached blocks back over what the caller writes raw. 0 when nothing
-  // is mounted any more; 20003 when a volume is in use. A source no file
+  // its cached blocks back over what the caller writes raw, and keeps it
+  // from being mounted again while the drive stays open. 0 when nothing is
+  // mounted any more; 20003 when a volume is in use. A source no file
   // system is mounted from keeps this.
   [[nodiscard]] virtual uint32_t Unmount() { return 0; }
 };

@@ -13,7 +13,7 @@ packages=(
   fonts-liberation
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  util-linux
+  util-linux e2fsprogs
   mingw-w64 wine64
 )
 

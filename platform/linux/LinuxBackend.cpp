@@ -6,13 +6,11 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/mount.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -166,15 +164,6 @@ int RawIo(int fd, bool write, uint64_t offset, uint8_t* buf, size_t bytes) {
     done += static_cast<size_t>(n);
   }
   return 0;
-}
-
-// The size of a block device from sysfs, which anyone may read.
-uint64_t SysfsSize(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return 0;
-  const std::string sectors = ReadFirstLine("/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
-                                            std::to_string(minor(st.st_rdev)) + "/size");
-  return sectors.empty() ? 0 : std::strtoull(sectors.c_str(), nullptr, 10) * 512;
 }
 
 bool SetDirect(int fd, bool on) {
@@ -489,7 +478,7 @@ class LinuxBackend final : public SectorBackend {
     // so a file system that comes back at once cannot hold the wipe forever.
     for (int round = 0; round < 16; ++round) {
       const std::string mountPoint = MountPointOfDevice(device, ReadMountInfo());
-      if (mountPoint.empty()) return 0;
+      if (mountPoint.empty()) return HoldExclusively();
       if (::umount2(mountPoint.c_str(), 0) == 0) continue;
       if (errno == EBUSY) return errc::kWipeFormatFailed;
       if ((errno != EPERM && errno != EACCES) || !IsBlockNode(path_)) return ErrnoToCode(errno, IoOp::Other);
@@ -501,6 +490,30 @@ class LinuxBackend final : public SectorBackend {
       }
     }
     return errc::kWipeFormatFailed;
+  }
+
+  // With its file systems gone, a drive open for writing is held exclusively
+  // for as long as it stays open: the desktop cannot mount the stick again
+  // under the passes (a mount of a device held so fails as busy), nor can
+  // another program claim it. The exclusive descriptor replaces the open one;
+  // a drive someone else holds exclusively is in use (20003).
+  uint32_t HoldExclusively() {
+    if (main_.fd < 0 || !main_.blockDevice || main_.writeLocked) return 0;
+    Forget();
+    const int flags = O_EXCL | (main_.direct ? O_DIRECT : 0);
+    int fd = -1;
+    if (main_.fromService) {
+      // Authorisation is kept for a while: this does not ask the person again.
+      bool refused = false;
+      fd = udisks::OpenDevice(path_, true, flags, nullptr, &refused);
+      if (fd < 0) return refused ? errc::kAccessDenied : errc::kWipeFormatFailed;
+    } else {
+      fd = ::open(path_.c_str(), O_RDWR | O_CLOEXEC | flags);
+      if (fd < 0) return errno == EBUSY ? errc::kWipeFormatFailed : ErrnoToCode(errno, IoOp::Open);
+    }
+    ::close(main_.fd);
+    main_.fd = fd;
+    return 0;
   }
 
   uint32_t Flush() override {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/Formatter.h"
+#include "platform/linux/Mounts.h"
 #include "platform/linux/UDisks.h"
 
 extern char** environ;
@@ -49,7 +50,9 @@ const char* ToolFor(FormatKind kind) { return kind == FormatKind::kNtfs ? "mkntf
 
 uint64_t TargetSize(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
+  // A user who may not open the device still learns its size from sysfs;
+  // the FAT type's arguments depend on it.
+  if (fd < 0) return SysfsSize(path);
   uint64_t size = 0;
   struct stat st {};
   if (fstat(fd, &st) == 0) {

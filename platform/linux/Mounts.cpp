@@ -53,6 +53,15 @@ dev_t SysfsDevice(const std::string& sysDir) {
   return makedev(major, minor);
 }
 
+uint64_t SysfsSize(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return 0;
+  // The "size" attribute counts 512-byte units whatever the device's sector.
+  const std::string sectors = ReadFirstLine("/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
+                                            std::to_string(minor(st.st_rdev)) + "/size");
+  return sectors.empty() ? 0 : std::strtoull(sectors.c_str(), nullptr, 10) * 512;
+}
+
 std::vector<MountEntry> ReadMountInfo(const std::string& path) {
   std::vector<MountEntry> mounts;
   std::ifstream in(path);

@@ -1,6 +1,8 @@
 #pragma once
 #include <sys/types.h>
 
+#include <cstdint>
+
 #include <string>
 #include <vector>
 
@@ -31,6 +33,10 @@ std::string ReadFirstLine(const std::string& path);
 // The device number a sysfs device folder gives in its "dev" file; 0 when
 // it gives none.
 dev_t SysfsDevice(const std::string& sysDir);
+// The size in bytes of the block device node `path` as sysfs gives it, which
+// any user may read, also one who may not open the node; 0 when `path` is no
+// block device.
+uint64_t SysfsSize(const std::string& path);
 
 // The block device holding the root file system; 0 when "/" is not on a
 // block device (a container's overlay, a network root).

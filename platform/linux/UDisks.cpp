@@ -262,7 +262,8 @@ bool Available() {
   return false;
 }
 
-int OpenDevice(const std::string& node, bool write, int flags, std::string* error) {
+int OpenDevice(const std::string& node, bool write, int flags, std::string* error, bool* refused) {
+  if (refused) *refused = false;
   if (!Available()) {
     SetError(error, "the storage service is not on the system bus");
     return -1;
@@ -281,6 +282,7 @@ int OpenDevice(const std::string& node, bool write, int flags, std::string* erro
   const int r = CallInteractive(bus.bus, call.m, err, reply);
   if (r < 0) {
     SetError(error, err.Text(r));
+    if (refused) *refused = StartsWith(err.e.name, "org.freedesktop.UDisks2.Error.NotAuthorized");
     return -1;
   }
   int fd = -1;

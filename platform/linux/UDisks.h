@@ -19,8 +19,10 @@ bool Available();
 // A descriptor on `node` from Block.OpenDevice: mode "r" or "rw", `flags`
 // the open(2) flags the service may add (O_DIRECT, O_EXCL). The descriptor
 // belongs to the caller. -1 when the service is missing or refused (the
-// person dismissed the dialog); `error` then says why.
-int OpenDevice(const std::string& node, bool write, int flags, std::string* error = nullptr);
+// person dismissed the dialog); `error` then says why, and `refused` is set
+// when polkit said no (rather than the device, say, being busy).
+int OpenDevice(const std::string& node, bool write, int flags, std::string* error = nullptr,
+               bool* refused = nullptr);
 
 // Unmounts every file system the service knows mounted from `node`.
 enum class UnmountResult { kDone, kBusy, kDenied, kFailed };

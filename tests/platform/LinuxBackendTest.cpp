@@ -1,8 +1,11 @@
 // The image-file and block-device backend: the error table, transfers with
 // and without aligned buffers, the end of the medium, write protection
-// (read-only open and a read-only loop device), volume information.
+// (read-only open and a read-only loop device), volume information, and
+// the unmount before a wipe.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
@@ -422,6 +425,58 @@ TEST(LoopDevice, MountedVolumeReportsItsFreeSpaceFromItsMountPoint) {
     EXPECT_EQ(platform::MakeLinuxBackend(path)->FreeSpace(free), 0u) << path;
     EXPECT_EQ(free, expected) << path;
   }
+}
+
+// Root's way to a mounted stick: the wipe's unmount takes the file system
+// away and then holds the device exclusively, so nothing mounts it again
+// while the passes run; a volume in use stops it with 20003, still mounted.
+TEST(LoopDevice, UnmountTakesTheFileSystemAwayAndHoldsTheDeviceUntilClosed) {
+  fixtures::TempDir dir;
+  const std::string image = dir.File("stick.img");
+  ASSERT_TRUE(fixtures::MakeZeroImage(image, 8 << 20));
+  ASSERT_TRUE(fixtures::RunTool({"mkfs.ext2", "-q", "-F", image}).ok());
+  auto attach = fixtures::LoopDevice::AttachImage(image, false);
+  NFX_REQUIRE_LOOP(attach);
+  const std::string node = attach.device->node();
+  const std::string mountPoint = dir.File("media");
+  ASSERT_EQ(::mkdir(mountPoint.c_str(), 0755), 0);
+  const auto mounted = fixtures::RunTool({"mount", node, mountPoint});
+  ASSERT_TRUE(mounted.ok()) << mounted.output;
+  struct Unmount {
+    std::string at;
+    ~Unmount() { (void)::umount2(at.c_str(), MNT_DETACH); }
+  } unmount{mountPoint};
+
+  auto backend = platform::MakeLinuxBackend(node);
+  ASSERT_EQ(backend->Open(), 0u);
+  {
+    const int held = ::open((mountPoint + "/lost+found").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(held, 0);  // anything open on the volume keeps it busy
+    EXPECT_EQ(backend->Unmount(), WIPE_ERR_FORMAT_FAILED);
+    ::close(held);
+  }
+  EXPECT_EQ(platform::MountPointOf(node), mountPoint);
+
+  ASSERT_EQ(backend->Unmount(), 0u);
+  EXPECT_EQ(platform::MountPointOf(node), "");
+  const int claim = ::open(node.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+  EXPECT_EQ(claim, -1);
+  EXPECT_EQ(errno, EBUSY);
+  if (claim >= 0) ::close(claim);
+  EXPECT_FALSE(fixtures::RunTool({"mount", node, mountPoint}).ok()) << "mounted again under the wipe";
+  EXPECT_EQ(platform::MountPointOf(node), "");
+  // The held descriptor is the one the transfers use.
+  platform::AlignedBuffer buf(8 * 512);
+  std::memset(buf.data(), 0x5a, 8 * 512);
+  uint32_t done = 0;
+  ASSERT_EQ(backend->Write(buf.data(), 8 * 512, done), 0u);
+  ASSERT_EQ(backend->Flush(), 0u);
+  EXPECT_EQ(fixtures::FirstByteNotEqual(image, 0, 8 * 512, 0x5a), -1);
+
+  backend->Close();
+  const int after = ::open(node.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+  EXPECT_GE(after, 0) << "still held after Close: " << std::strerror(errno);
+  if (after >= 0) ::close(after);
 }
 
 }  // namespace

@@ -8,16 +8,23 @@
 //
 //   wipe_bench [IMAGE_DIR] [SIZE_MIB]
 //
-// With --device, one pass over a block device the caller made for it (a loop
-// device on a scratch image), best of two, with no dd beside it: run once as
-// root, which opens the node itself, and once as a user, whose descriptor
-// comes from the storage service, the two figures compare the two ways in.
+// With --desktop (as root), the two ways a wipe reaches a stick, and dd, in
+// one run: a loop device on a fully allocated scratch image, a private system
+// bus with the storage service and polkit granting one unprivileged user, and
+// then, alternating, twice each: a pass by this process, which opens the node
+// itself; a pass by a copy of this program run as that user, whose
+// descriptor comes from the storage service (`--device NODE`); and dd with
+// O_DIRECT on the node. Prints the three rates and the service's ratio to
+// each of the others.
 //
-//   wipe_bench --device NODE
+//   wipe_bench --desktop [IMAGE_DIR] [SIZE_MIB]
+//   wipe_bench --device NODE      (one pass over NODE; prints bytes/s)
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -26,6 +33,7 @@
 #include <thread>
 
 #include "platform/linux/LinuxBackend.h"
+#include "tests/fixtures/DesktopServices.h"
 #include "settings/CSettings.h"
 #include "tests/fixtures/Fixtures.h"
 #include "wipe/DriveWipeThread.h"
@@ -84,10 +92,91 @@ double DdPass(const std::string& image, uint64_t size) {
   return static_cast<double>(size) / seconds;
 }
 
+// The rate the user's copy printed ("bytes/s N"), or 0.
+double UserPass(const fixtures::TestUser& user, const std::string& program, const std::string& bus,
+                const std::string& node, const std::string& home) {
+  const auto r = fixtures::RunTool({"setpriv", "--reuid=" + std::to_string(user.uid),
+                                    "--regid=" + std::to_string(user.gid), "--clear-groups", "env", "-i",
+                                    "PATH=/usr/sbin:/usr/bin:/sbin:/bin", "HOME=" + home,
+                                    "DBUS_SYSTEM_BUS_ADDRESS=" + bus, program, "--device", node});
+  const auto at = r.output.find("bytes/s ");
+  if (!r.ok() || at == std::string::npos || r.output.find("through the storage service") == std::string::npos) {
+    std::fprintf(stderr, "wipe_bench: the user's pass did not go through the storage service: %s\n",
+                 r.output.c_str());
+    return 0;
+  }
+  return std::strtod(r.output.c_str() + at + 8, nullptr);
+}
+
+int Desktop(const std::string& folder, uint64_t size) {
+  std::string error;
+  fixtures::TestUser user;
+  if (!fixtures::EnsureTestUser("nfx-desktop-test", user, error)) {
+    std::fprintf(stderr, "wipe_bench: %s\n", error.c_str());
+    return 1;
+  }
+  fixtures::TempDir dir;
+  ::chmod(dir.path().c_str(), 0755);
+  const std::string image = folder + "/nullifex-wipe-bench-" + std::to_string(::getpid()) + ".img";
+  const int fd = ::open(image.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const bool made = fd >= 0 && ::posix_fallocate(fd, 0, static_cast<off_t>(size)) == 0;
+  if (fd >= 0) ::close(fd);
+  if (!made) {
+    std::fprintf(stderr, "wipe_bench: cannot make a %llu MiB image in %s\n",
+                 static_cast<unsigned long long>(size >> 20), folder.c_str());
+    ::unlink(image.c_str());
+    return 1;
+  }
+  auto attach = fixtures::LoopDevice::AttachImage(image, false);
+  std::unique_ptr<fixtures::DesktopServices> services;
+  if (attach.device) {
+    auto start = fixtures::DesktopServices::Launch(
+        "polkit.addRule(function(action, subject) {\n"
+        "  if (action.id.indexOf(\"org.freedesktop.udisks2.\") == 0 && subject.user == \"" + user.name +
+        "\")\n    return polkit.Result.YES;\n});\n");
+    services = std::move(start.services);
+    error = start.message;
+  } else {
+    error = attach.message;
+  }
+  int result = 1;
+  if (services && services->Settle(attach.device->node(), error)) {
+    const std::string node = attach.device->node();
+    const std::string program = dir.File("wipe_bench");
+    std::filesystem::copy_file("/proc/self/exe", program);
+    ::chmod(program.c_str(), 0755);
+    double direct = 0, service = 0, dd = 0;
+    int messages = 0;
+    for (int round = 0; round < 2; ++round) {
+      direct = std::max(direct, WipePass(node, size, messages));
+      service = std::max(service, UserPass(user, program, services->busAddress(), node, dir.path()));
+      dd = std::max(dd, DdPass(node, size));
+    }
+    if (direct > 0 && service > 0 && dd > 0) {
+      std::printf("one pass over a %llu MiB loop device: opened directly %.1f MB/s, descriptor from the storage "
+                  "service %.1f MB/s, dd %.1f MB/s; service / direct %.2f, service / dd %.2f\n",
+                  static_cast<unsigned long long>(size >> 20), direct / 1e6, service / 1e6, dd / 1e6,
+                  service / direct, service / dd);
+      result = 0;
+    }
+  } else {
+    std::fprintf(stderr, "wipe_bench: %s\n", error.c_str());
+  }
+  services.reset();  // the service lets go of the device before it is detached
+  attach.device.reset();
+  ::unlink(image.c_str());
+  return result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const bool device = argc > 2 && std::string(argv[1]) == "--device";
+  const bool desktop = argc > 1 && std::string(argv[1]) == "--desktop";
+  if (desktop) {
+    ++argv;
+    --argc;
+  }
   const std::string folder = argc > 1 ? argv[1] : "/tmp";
   const uint64_t size = (argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1024) << 20;
   fixtures::TempDir scratch;  // the configuration: logging off, no format
@@ -105,10 +194,15 @@ int main(int argc, char** argv) {
     int messages = 0;
     for (int round = 0; round < 2 && bytes != 0; ++round) best = std::max(best, WipePass(node, bytes, messages));
     if (best == 0) return 1;
-    std::printf("one pass over %s (%llu MiB): wipe thread %.1f MB/s (%d progress messages)\n", node.c_str(),
-                static_cast<unsigned long long>(bytes >> 20), best / 1e6, messages);
+    // Whether this user could open the node itself, or the descriptor came
+    // from the storage service.
+    std::printf("one pass over %s (%llu MiB, %s): bytes/s %.0f (%d progress messages)\n", node.c_str(),
+                static_cast<unsigned long long>(bytes >> 20),
+                ::access(node.c_str(), W_OK) == 0 ? "opened directly" : "through the storage service", best,
+                messages);
     return 0;
   }
+  if (desktop) return Desktop(folder, size);
 
   const std::string image = folder + "/nullifex-wipe-bench-" + std::to_string(::getpid()) + ".img";
   const int fd = ::open(image.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);

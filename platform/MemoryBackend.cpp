@@ -26,6 +26,7 @@ class MemoryBackend final : public SectorBackend {
   explicit MemoryBackend(std::shared_ptr<MemoryDisk> disk) : disk_(std::move(disk)) {}
 
   uint32_t Open() override {
+    std::this_thread::sleep_for(disk_->openTakes);
     std::lock_guard lock(disk_->mutex);
     ++disk_->opens;
     uint32_t error = Gone();

@@ -62,6 +62,9 @@ struct MemoryDisk {
   // A medium this slow: every read and write takes as long as moving its
   // bytes at this rate (0: as fast as memory). Set before use.
   double bytesPerSecond = 0;
+  // An open that takes this long, as one waiting for the person to answer
+  // the system's authorisation dialog does.
+  std::chrono::milliseconds openTakes{0};
 
   // What the geometry reports; unset means the disk's real size. Lets a test
   // give a device whose geometry says more than can be read.

@@ -9,6 +9,7 @@
 #include "platform/AskUser.h"
 #include "platform/qt/Ansi.h"
 #include "platform/qt/Sound.h"
+#include "platform/qt/WithoutFreezing.h"
 #include "settings/CSettings.h"
 #include "ui_TForm_VerifyDrive.h"
 #include "verify/VerifyDisplay.h"
@@ -121,7 +122,11 @@ void TForm_VerifyDrive::StartRun(bool quick) {
   }
   driveLetter_ = ui_->DriveComboBox1->Drive();
 
-  auto thread = std::make_unique<DriveVerifyThread>(true, quick, driveLetter_, &target_);
+  // Opening the drive may wait on the system's authorisation dialog (a
+  // user's device comes from the storage service): the windows keep drawing.
+  std::unique_ptr<DriveVerifyThread> thread;
+  platform::RunWithoutFreezing(
+      [&] { thread = std::make_unique<DriveVerifyThread>(true, quick, driveLetter_, &target_); });
   if (!thread->Opened()) {
     thread.reset();
     SkinnedMessageBox(this,

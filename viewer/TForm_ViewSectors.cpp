@@ -13,6 +13,7 @@
 #include "platform/DriveTable.h"
 #include "platform/qt/Ansi.h"
 #include "platform/qt/QtMessageTarget.h"
+#include "platform/qt/WithoutFreezing.h"
 #include "settings/CSettings.h"
 #include "ui_TForm_ViewSectors.h"
 #include "viewer/SectorDump.h"
@@ -217,8 +218,12 @@ void TForm_ViewSectors::OpenDriveView(char letter) {
 
   driveLetter_ = Upper(letter);
   controller_.CloseDrive();
-  (void)controller_.OpenDrive(driveLetter_);
-  lastSector_ = controller_.GetLastSector();
+  // A user's device comes from the storage service, which may wait on the
+  // system's authorisation dialog: the windows keep drawing meanwhile.
+  platform::RunWithoutFreezing([this] {
+    (void)controller_.OpenDrive(driveLetter_);
+    lastSector_ = controller_.GetLastSector();
+  });
   const bool readable = lastSector_ > 0;
 
   if (!readable) {

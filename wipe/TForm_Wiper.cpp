@@ -13,6 +13,7 @@
 #include "platform/DriveTable.h"
 #include "platform/qt/Ansi.h"
 #include "platform/qt/Sound.h"
+#include "platform/qt/WithoutFreezing.h"
 #include "ui_TForm_Wiper.h"
 #include "widgets/SkinWidgets.h"
 #include "widgets/TXAMessageBox.h"
@@ -58,8 +59,13 @@ bool TForm_Wiper::StartWipe(const WipeOptions& options) {
     startError_ = WIPE_ERR_SYSTEM_DRIVE;
     return false;
   }
-  thread_ = std::make_unique<DriveWipeThread>(&target_, true, options.overwriteCount, options.volumeLabel.c_str(),
-                                              options.fileSystem, options.driveLetter, environment_);
+  // The thread opens the drive, which for a user may wait on the system's
+  // authorisation dialog: the windows keep drawing meanwhile.
+  platform::RunWithoutFreezing([&] {
+    thread_ = std::make_unique<DriveWipeThread>(&target_, true, options.overwriteCount,
+                                                options.volumeLabel.c_str(), options.fileSystem, options.driveLetter,
+                                                environment_);
+  });
   startError_ = thread_->GetErrorCode();
   if (startError_ != 0) {
     thread_.reset();

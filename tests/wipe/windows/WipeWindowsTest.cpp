@@ -467,6 +467,22 @@ TEST_F(WiperTest, RefusedStartsCreateNoThread) {
   EXPECT_FALSE(w->HasThread());
 }
 
+// A user's drive comes from the storage service, whose open may wait a
+// minute on the authorisation dialog: the windows' timers keep running while
+// it does, and the wipe is ready once the open is done.
+TEST_F(WiperTest, AnOpenThatWaitsOnTheAuthorisationKeepsTheWindowsRunning) {
+  auto w = Make(2048);
+  disk->openTakes = std::chrono::milliseconds(800);
+  int ticks = 0;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+  tick.start(20);
+  ASSERT_TRUE(w->StartWipe(Options(1)));
+  EXPECT_GT(ticks, 10);
+  EXPECT_TRUE(w->HasThread());
+  EXPECT_EQ(disk->opens, 1u);
+}
+
 TEST_F(WiperTest, ProgressTableAndTheBar) {
   auto w = Make(2048);
   ASSERT_TRUE(w->StartWipe(Options(3)));

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <systemd/sd-login.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -38,9 +39,16 @@ void StartAgent() {
   if (::pipe(notify) != 0) return;
   const std::string pid = std::to_string(::getpid());
   const std::string fd = std::to_string(notify[1]);
-  // --fallback: a desktop agent already registered for the session keeps
-  // answering; this one only stands in where there is none.
-  const char* argv[] = {tool, "--process", pid.c_str(), "--notify-fd", fd.c_str(), "--fallback", nullptr};
+  // In a login session, --fallback lets the session's desktop agent, when
+  // there is one, go on answering; this one only stands in where there is
+  // none. polkit finds a fallback agent only through the session, so a
+  // process outside any (a container, a service's shell) registers its agent
+  // plainly, or the question would find no agent at all.
+  char* session = nullptr;
+  const bool inSession = sd_pid_get_session(0, &session) >= 0;
+  std::free(session);
+  const char* argv[] = {tool, "--process", pid.c_str(), "--notify-fd", fd.c_str(), inSession ? "--fallback" : nullptr,
+                        nullptr};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addclose(&actions, notify[0]);

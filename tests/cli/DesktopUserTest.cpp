@@ -4,8 +4,12 @@
 // private system bus. The user cannot open the device node, so everything
 // the program does to it goes through the service.
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -23,21 +27,69 @@ constexpr uint32_t kSeed = 1515;
 const char kUser[] = "nfx-desktop-test";
 const char kSecret[] = "NULLIFEX-DESKTOP-SECRET-7f3a";
 
-std::string Rule(bool grant) {
+// polkit's answer to the test user for every action of the storage
+// service: "YES", "NO", or "AUTH_SELF" (the user's own password).
+std::string Rule(const std::string& result) {
   return std::string("polkit.addRule(function(action, subject) {\n"
                      "  if (action.id.indexOf(\"org.freedesktop.udisks2.\") == 0 && subject.user == \"") +
-         kUser + "\")\n    return polkit.Result." + (grant ? "YES" : "NO") + ";\n});\n";
+         kUser + "\")\n    return polkit.Result." + result + ";\n});\n";
 }
 
 bool Mounted(const std::string& mountPoint) {
   return fixtures::ReadFile("/proc/self/mountinfo").find(" " + mountPoint + " ") != std::string::npos;
 }
 
+// Runs `argv` on a terminal of its own and types `answer` each time its
+// output has shown `cue` and then stayed quiet for a while (a prompt that
+// flushed what came early). Returns everything it wrote; the run is killed
+// after two minutes.
+std::string OnTerminal(const std::vector<std::string>& argv, const std::string& cue, const std::string& answer,
+                       int& exitCode) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  int master = -1;
+  const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+  }
+  std::string output;
+  if (pid < 0) return "forkpty failed";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  size_t answeredAt = std::string::npos;
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p{master, POLLIN, 0};
+    const int ready = ::poll(&p, 1, 1000);
+    if (ready > 0) {
+      char buf[4096];
+      const ssize_t n = ::read(master, buf, sizeof buf);
+      if (n <= 0) break;  // EIO: the terminal's last user is gone
+      output.append(buf, static_cast<size_t>(n));
+      continue;
+    }
+    const size_t at = output.rfind(cue);
+    if (ready == 0 && at != std::string::npos && (answeredAt == std::string::npos || answeredAt == at)) {
+      (void)!::write(master, answer.data(), answer.size());
+      answeredAt = at;
+    }
+  }
+  int status = 0;
+  if (::waitpid(pid, &status, WNOHANG) == 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    output += "\n[killed after two minutes]";
+  }
+  ::close(master);
+  exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return output;
+}
+
 class DesktopUser : public ::testing::Test {
  protected:
   // A stick holding random bytes, the user's drive map naming it E:, and
-  // the services with a rule that grants or denies the user.
-  void Prepare(bool grant) {
+  // the services with a rule that answers the user with `result`.
+  void Prepare(const std::string& result) {
     std::string error;
     ASSERT_TRUE(fixtures::EnsureTestUser(kUser, user, error)) << error;
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
@@ -50,7 +102,7 @@ class DesktopUser : public ::testing::Test {
     attach = fixtures::LoopDevice::AttachImage(image, false);
     if (!attach.device && attach.unavailable) GTEST_SKIP() << attach.message;
     ASSERT_TRUE(attach.device) << attach.message;
-    auto start = fixtures::DesktopServices::Launch(Rule(grant));
+    auto start = fixtures::DesktopServices::Launch(Rule(result));
     if (!start.services && start.unavailable) GTEST_SKIP() << start.message;
     ASSERT_TRUE(start.services) << start.message;
     services = std::move(start.services);
@@ -75,6 +127,9 @@ class DesktopUser : public ::testing::Test {
   const std::string& node() const { return attach.device->node(); }
 
   fixtures::ToolResult AsUser(std::vector<std::string> command, const std::string& bus) {
+    return fixtures::RunTool(UserArgv(std::move(command), bus));
+  }
+  std::vector<std::string> UserArgv(std::vector<std::string> command, const std::string& bus) const {
     std::vector<std::string> argv{"setpriv",
                                   "--reuid=" + std::to_string(user.uid),
                                   "--regid=" + std::to_string(user.gid),
@@ -87,7 +142,7 @@ class DesktopUser : public ::testing::Test {
                                   "XDG_DATA_HOME=" + home + "/data",
                                   "DBUS_SYSTEM_BUS_ADDRESS=" + bus};
     argv.insert(argv.end(), command.begin(), command.end());
-    return fixtures::RunTool(argv);
+    return argv;
   }
   fixtures::ToolResult Cli(std::vector<std::string> args) {
     args.insert(args.begin(), cli);
@@ -116,7 +171,7 @@ class DesktopUser : public ::testing::Test {
 // free, the wipe unmounts it, overwrites every sector and formats with the
 // label, all through the service; verify and view then read it as the user.
 TEST_F(DesktopUser, WipesFormatsVerifiesAndViewsAStickThroughTheService) {
-  Prepare(true);
+  Prepare("YES");
   if (IsSkipped() || HasFatalFailure()) return;
   ASSERT_GT(OldBlocks(), 4000);
 
@@ -183,7 +238,7 @@ TEST_F(DesktopUser, WipesFormatsVerifiesAndViewsAStickThroughTheService) {
 // Refused by polkit, or no service on the bus at all: access denied at
 // once, and the stick is untouched.
 TEST_F(DesktopUser, RefusedOrWithoutTheServiceTheWipeIsAccessDeniedAndWritesNothing) {
-  Prepare(false);
+  Prepare("NO");
   if (IsSkipped() || HasFatalFailure()) return;
 
   const auto refused = Cli({"wipe", "E:", "--yes"});
@@ -198,6 +253,21 @@ TEST_F(DesktopUser, RefusedOrWithoutTheServiceTheWipeIsAccessDeniedAndWritesNoth
   EXPECT_NE(noService.output.find("(error 5)"), std::string::npos) << noService.output;
   EXPECT_LT(seconds, 10.0);
 
+  EXPECT_EQ(fixtures::ReadFile(image), original);
+}
+
+// On a terminal with no desktop agent, nullifex-cli starts polkit's text
+// agent and the question comes there; a wrong password is a refusal: access
+// denied, nothing written.
+TEST_F(DesktopUser, OnATerminalTheTextAgentAsksAndAWrongPasswordIsAccessDenied) {
+  Prepare("AUTH_SELF");
+  if (IsSkipped() || HasFatalFailure()) return;
+  int exitCode = -1;
+  const std::string output = OnTerminal(UserArgv({cli, "wipe", "E:", "--yes"}, services->busAddress()), "Password:",
+                                        "not-the-password\n", exitCode);
+  EXPECT_NE(output.find("AUTHENTICATING FOR org.freedesktop.udisks2.open-device"), std::string::npos) << output;
+  EXPECT_EQ(exitCode, 2) << output;
+  EXPECT_NE(output.find("(error 5)"), std::string::npos) << output;
   EXPECT_EQ(fixtures::ReadFile(image), original);
 }
 

@@ -77,7 +77,10 @@ int OpenThroughService(const std::string& path, bool forWrite, bool wantDirect, 
   if (write && udisks::Describe(path).readOnly) write = false;
   const int fd = udisks::OpenDevice(path, write, wantDirect ? O_DIRECT : 0);
   if (fd < 0) return -1;
-  ch.direct = wantDirect;
+  // What the service's open gave, not what was asked: a version that
+  // leaves O_DIRECT out gives a descriptor through the page cache.
+  const int flags = ::fcntl(fd, F_GETFL);
+  ch.direct = wantDirect && flags >= 0 && (flags & O_DIRECT) != 0;
   ch.writeLocked = !write;
   ch.fromService = true;
   return fd;

@@ -190,6 +190,8 @@ struct LayoutCase {
   bool everyLevel;                 // false: a sparse zero image only (too large to fill)
 };
 
+void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.name; }
+
 class FreshLayout : public testing::TestWithParam<LayoutCase> {};
 
 TEST_P(FreshLayout, IsCleanAtEveryLevelFullAndQuick) {
@@ -367,13 +369,30 @@ TEST_P(Leftover, IsDirtyWhereItLies) {
 const std::string kSecretName = std::string(kSecret) + ".TXT";
 
 // A file deleted with its clusters put back to what the wipe of `level`
-// left: only its entry remains.
-Leave DeletedEntryBlankClusters(int level) {
-  return [level](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>&) {
+// left: only its entry remains. A long name leaves its long-name entries
+// (UTF-16, split over their fields) before the short one, all marked 0xE5.
+Leave DeletedEntryBlankClusters(int level, std::string name = kSecretName) {
+  return [level, name](const std::string& image, const fixtures::TempDir& dir, std::string& error,
+                       std::vector<uint64_t>& where) {
     const std::string host = dir.File("h");
     Write(host, kHello);
-    return Mtools({"mcopy", "-i", image, host, "::" + kSecretName}, error) &&
-           Mtools({"mdel", "-i", image, "::" + kSecretName}, error) && BlankData(image, kHello, level, dir);
+    if (!Mtools({"mcopy", "-i", image, host, "::" + name}, error) || !Mtools({"mdel", "-i", image, "::" + name}, error) ||
+        !BlankData(image, kHello, level, dir)) {
+      return false;
+    }
+    if (name == kSecretName) return true;
+    // The deleted short entry ("\xE5LONGN~1TXT") and the long-name entry
+    // just before it.
+    const std::string disk = fixtures::ReadFile(image);
+    for (size_t at = disk.find("LONGN~1TXT"); at != std::string::npos; at = disk.find("LONGN~1TXT", at + 1)) {
+      if (at % 32 == 1 && static_cast<uint8_t>(disk[at - 1]) == 0xE5 && static_cast<uint8_t>(disk[at - 33]) == 0xE5) {
+        where.push_back((at - 1) / 512);
+        where.push_back((at - 33) / 512);
+        return true;
+      }
+    }
+    error = "the deleted long-named entry was not found";
+    return false;
   };
 }
 
@@ -382,6 +401,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         LeftoverCase{"FAT12_DeletedEntryBlankClusters", FileSystem::FAT12, 1, DeletedEntryBlankClusters(1)},
         LeftoverCase{"FAT32_DeletedEntryBlankClusters", FileSystem::FAT32, 12, DeletedEntryBlankClusters(12)},
+        LeftoverCase{"FAT16_DeletedLongNamedFileBlankClusters", FileSystem::FAT16, 3,
+                     DeletedEntryBlankClusters(3, "A long name " + std::string(kSecret) + ".txt")},
         LeftoverCase{"FAT16_EmptyFileNamedTheSecret", FileSystem::FAT16, 12,
                      [](const std::string& image, const fixtures::TempDir& dir, std::string& error, std::vector<uint64_t>&) {
                        const std::string host = dir.File("empty");

@@ -364,6 +364,22 @@ uint8_t* MftRecord(MemoryDisk& disk, const NtfsGeometry& g, uint32_t n) {
   return disk.Sector(g.firstMftSector + uint64_t{n} * 2);
 }
 
+// The first run of record `n`'s non-resident $DATA, read with the
+// verifier's readers.
+bool FirstDataRun(MemoryDisk& disk, const NtfsGeometry& g, uint32_t n, FirstRun& run) {
+  uint8_t* rec = MftRecord(disk, g, n);
+  std::vector<uint8_t> copy(rec, rec + 1024);
+  uint16_t first = 0;
+  if (!ApplyUpdateSequence(copy) || !le::U16(copy, 0x14, first)) return false;
+  AttributeWalker walker(copy, first);
+  AttributeView a;
+  bool found = false;
+  while (walker.Next(a)) {
+    if (a.type == kAttrData && a.nonResident) found = ReadFirstRun(a, run);
+  }
+  return found;
+}
+
 TEST(SystemRecords, UnusedRecordsMayHoldOnlyABareStandardInformation) {
   using verifytest::RecordBuilder;
   struct Case {
@@ -437,20 +453,8 @@ TEST(NtfsClusters, AFreeClusterInsideASystemFileIsDirty) {
   // first cluster of the MFT (allocated, inside $MFT's extent).
   const uint64_t mftCluster = ntfs.geometry.firstMftSector / ntfs.geometry.sectorsPerCluster;
   ASSERT_TRUE(ntfs.bitmap->GetBit(mftCluster));
-  // Record 6's $DATA run: read it with the verifier's readers.
-  uint8_t* rec = MftRecord(*disk, ntfs.geometry, 6);
-  std::vector<uint8_t> copy(rec, rec + 1024);
-  ASSERT_TRUE(ApplyUpdateSequence(copy));
-  uint16_t first = 0;
-  ASSERT_TRUE(le::U16(copy, 0x14, first));
-  AttributeWalker walker(copy, first);
-  AttributeView a;
   FirstRun run;
-  bool found = false;
-  while (walker.Next(a)) {
-    if (a.type == kAttrData && a.nonResident) found = ReadFirstRun(a, run);
-  }
-  ASSERT_TRUE(found);
+  ASSERT_TRUE(FirstDataRun(*disk, ntfs.geometry, 6, run));
   uint8_t* bitmap = disk->Sector(uint64_t{run.offset} * ntfs.geometry.sectorsPerCluster);
   bitmap[(mftCluster + 1) / 8] &= static_cast<uint8_t>(~(1u << ((mftCluster + 1) % 8)));
   const RunResult r = RunVerify(disk);
@@ -551,6 +555,37 @@ TEST(RootIndex, ANameInTheSlackOfTheRootIndexIsDirty) {
   EXPECT_EQ(r.dirtyCount, 1u);
   ASSERT_TRUE(r.dirty);
   EXPECT_TRUE(r.dirty->IsDirty(key / 512 / ntfs.geometry.sectorsPerCluster));
+}
+
+// Without $MFT's first record or the volume bitmap no file record or cluster
+// can be judged: such a volume is never called clean, and the sector that
+// could not be read is an error.
+TEST(NtfsUnreadable, AVolumeWhoseMftOrBitmapCannotBeReadIsNotClean) {
+  fixtures::TempDir dir;
+  auto pristine = WipedVolume(dir, FileSystem::NTFS, 1);
+  ASSERT_TRUE(pristine);
+  const NtfsFacts ntfs = ReadNtfs(pristine);
+  FirstRun bitmapRun;
+  ASSERT_TRUE(FirstDataRun(*pristine, ntfs.geometry, 6, bitmapRun));
+  const uint64_t spc = ntfs.geometry.sectorsPerCluster;
+  struct Case {
+    const char* what;
+    uint64_t sector;
+  };
+  const Case cases[] = {
+      {"$MFT's own record", ntfs.geometry.firstMftSector},
+      {"$Bitmap's data", uint64_t{bitmapRun.offset} * spc},
+  };
+  for (const Case& c : cases) {
+    auto disk = std::make_shared<MemoryDisk>();
+    disk->bytes = pristine->bytes;
+    disk->unreadable = {c.sector};
+    const RunResult r = RunVerify(disk);
+    EXPECT_GT(r.dirtyCount, 0u) << c.what;
+    EXPECT_GE(r.errorCount, 1u) << c.what;
+    ASSERT_TRUE(r.dirty) << c.what;
+    EXPECT_TRUE(r.dirty->IsDirty(c.sector / spc)) << c.what;
+  }
 }
 
 }  // namespace

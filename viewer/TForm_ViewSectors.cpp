@@ -235,9 +235,14 @@ void TForm_ViewSectors::OpenDriveView(char letter) {
   } else {
     ui_->TrackBar_CurrentSector->setEnabled(true);
     if (dirty_) {
-      // A set of clusters is shown sector by sector.
+      // A set of clusters is shown sector by sector. The cluster size in
+      // bytes, not the boot sector's byte: NTFS codes clusters of 128
+      // sectors and more as a power of two there, and counts sectors of its
+      // own size, while the viewer steps through 512-byte ones.
       sectorsPerUnit_ = 1;
-      if (!dirty_->UnitsAreSectors()) sectorsPerUnit_ = std::max<uint64_t>(1, controller_.GetSectorsPerCluster());
+      if (!dirty_->UnitsAreSectors()) {
+        sectorsPerUnit_ = std::max<uint64_t>(1, controller_.GetClusterSize() / platform::kSectorBytes);
+      }
       dirtyIndex_ = 0;
       currentSector_ = dirty_->FindFirst() * sectorsPerUnit_;
       dirtyTotal_ = dirty_->DirtyCount() * sectorsPerUnit_;

@@ -269,6 +269,25 @@ TEST_F(ViewSectorsTest, DirtyClustersAreSteppedSectorBySector) {
   EXPECT_TRUE(ui->Button_Next->isEnabled());
 }
 
+// NTFS writes clusters of 128 sectors and more as a power of two in the boot
+// sector (128 KiB: 0xF8); a dirty cluster still starts where it lies.
+TEST_F(ViewSectorsTest, LargeNtfsClustersStartAtTheirOwnSectors) {
+  const std::string ntfs = dir_.File("ntfs.img");
+  fixtures::ImageOptions options;
+  options.sectorsPerCluster = 256;
+  std::string error;
+  ASSERT_TRUE(fixtures::MakeImage(ntfs, 32u << 20, fixtures::FileSystem::NTFS, options, &error)) << error;
+  Map({{'E', "removable", ntfs}});
+  CDirtyBitmap dirty(256, false);
+  dirty.MarkDirty(10);
+
+  auto view = Show(&dirty, 'E');
+  EXPECT_EQ(view->DirtyTotal(), 256u);
+  EXPECT_EQ(view->CurrentSector(), 2560u);
+  QTest::mouseClick(view->ui()->Button_Next, Qt::LeftButton);
+  EXPECT_EQ(view->CurrentSector(), 2561u);
+}
+
 TEST_F(ViewSectorsTest, SingleDirtyFatSectorLeavesBothButtonsOff) {
   Map({{'A', "removable", floppy_}});
   CDirtyBitmap dirty(2879, true);

@@ -143,10 +143,11 @@ void DriveVerifyThread::Execute() {
         // medium holds gets no bigger a set than the medium needs.
         const uint64_t mediumSectors = (controller_.GetLastSector() + 1) * 512 / ntfs.bytesPerSector;
         const uint64_t sectors = std::min(ntfs.totalSectors, mediumSectors);
-        haveSet = scan_.CreateDirtySet(sectors / geometry.clusterSectors, false);
         // Clusters of 128 sectors and more are coded in the boot sector's
-        // byte, which the controller gives as it stands.
+        // byte, which the controller gives as it stands. Stored before the
+        // set of clusters exists, so no poll multiplies by the coded byte.
         sectorsPerCluster_.store(geometry.clusterSectors);
+        haveSet = scan_.CreateDirtySet(sectors / geometry.clusterSectors, false);
         if (haveSet) scan_.ScanNtfs(ntfs);
       }
       break;

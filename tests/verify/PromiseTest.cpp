@@ -234,6 +234,7 @@ INSTANTIATE_TEST_SUITE_P(
                     LayoutCase{"FAT12_4096ByteSectors", FileSystem::FAT12, 8ull << 20, {"-S", "4096"}, true},
                     LayoutCase{"FAT12_OneFat", FileSystem::FAT12, 4ull << 20, {"-f", "1"}, true},
                     LayoutCase{"FAT16_1024ByteSectors", FileSystem::FAT16, 20ull << 20, {"-S", "1024", "-s", "1"}, true},
+                    LayoutCase{"FAT16_2048ByteSectors", FileSystem::FAT16, 20ull << 20, {"-S", "2048", "-s", "1"}, true},
                     LayoutCase{"FAT16_4096ByteSectors", FileSystem::FAT16, 20ull << 20, {"-S", "4096", "-s", "1"}, true},
                     LayoutCase{"FAT16_OneFat", FileSystem::FAT16, 20ull << 20, {"-f", "1", "-s", "1"}, true},
                     LayoutCase{"FAT32_4096ByteSectors", FileSystem::FAT32, 40ull << 20, {"-S", "4096"}, true},

@@ -89,15 +89,15 @@ class DesktopUser : public ::testing::Test {
  protected:
   // A stick holding random bytes, the user's drive map naming it E:, and
   // the services with a rule that answers the user with `result`.
-  void Prepare(const std::string& result) {
+  void Prepare(const std::string& result, uint64_t size = kSize, const std::string& type = "removable") {
     std::string error;
     ASSERT_TRUE(fixtures::EnsureTestUser(kUser, user, error)) << error;
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     image = dir.File("stick.img");
-    ASSERT_TRUE(fixtures::MakeZeroImage(image, kSize));
-    ASSERT_TRUE(fixtures::FillRandom(image, 0, kSize, kSeed));
+    ASSERT_TRUE(fixtures::MakeZeroImage(image, size));
+    ASSERT_TRUE(fixtures::FillRandom(image, 0, size, kSeed));
     original = fixtures::ReadFile(image);
-    ASSERT_EQ(original.size(), kSize);
+    ASSERT_EQ(original.size(), size);
 
     attach = fixtures::LoopDevice::AttachImage(image, false);
     if (!attach.device && attach.unavailable) GTEST_SKIP() << attach.message;
@@ -113,7 +113,7 @@ class DesktopUser : public ::testing::Test {
     home = dir.File("home");
     std::filesystem::create_directories(home + "/config/Ostrand");
     std::filesystem::create_directories(home + "/data");
-    ASSERT_TRUE(fixtures::WriteFile(home + "/config/Ostrand/drives.conf", "E: removable " + node() + "\n"));
+    ASSERT_TRUE(fixtures::WriteFile(home + "/config/Ostrand/drives.conf", "E: " + type + " " + node() + "\n"));
     ASSERT_TRUE(fixtures::RunTool({"chown", "-R", std::to_string(user.uid) + ":" + std::to_string(user.gid), home})
                     .ok());
     cli = dir.File("nullifex-cli");
@@ -254,6 +254,22 @@ TEST_F(DesktopUser, RefusedOrWithoutTheServiceTheWipeIsAccessDeniedAndWritesNoth
   EXPECT_LT(seconds, 10.0);
 
   EXPECT_EQ(fixtures::ReadFile(image), original);
+}
+
+// The service's format fails (no NTFS fits on half a mebibyte): the
+// formatter's attempts run out as they do for root, and the wipe ends with
+// the format error after its pass.
+TEST_F(DesktopUser, AFormatTheServiceCannotMakeEndsWithTheFormatError) {
+  Prepare("YES", 512 * 1024, "fixed");
+  if (IsSkipped() || HasFatalFailure()) return;
+  const auto run = Cli({"wipe", "E:", "--yes", "--fs", "ntfs"});
+  EXPECT_EQ(run.exitCode, 2) << run.output;
+  // The service's words, which carry the tool's, go to the output.
+  EXPECT_NE(run.output.find("Device is too small"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("Format Error (error 20003): The formatting process did not complete successfully."),
+            std::string::npos)
+      << run.output;
+  EXPECT_EQ(fixtures::FirstByteNotEqual(image, 0, 512 * 1024, 0x00), -1);  // the pass itself was done
 }
 
 // On a terminal with no desktop agent, nullifex-cli starts polkit's text

@@ -14,8 +14,9 @@
 // then, alternating, twice each: a pass by this process, which opens the node
 // itself; a pass by a copy of this program run as that user, whose
 // descriptor comes from the storage service (`--device NODE`); and dd with
-// O_DIRECT on the node. Prints the three rates and the service's ratio to
-// each of the others.
+// O_DIRECT on the node, made durable at its end as the wipe's pass is
+// (conv=fsync). Prints the three rates and the service's ratio to each of
+// the others.
 //
 //   wipe_bench --desktop [IMAGE_DIR] [SIZE_MIB]
 //   wipe_bench --device NODE      (one pass over NODE; prints bytes/s)
@@ -80,10 +81,13 @@ double WipePass(const std::string& image, uint64_t size, int& messages) {
   return seconds > 0 ? static_cast<double>(size) / seconds : 0;
 }
 
-double DdPass(const std::string& image, uint64_t size) {
+// `flush`: dd also makes its pass durable before it ends, as the wipe does;
+// on a loop device O_DIRECT only reaches the backing file's page cache.
+double DdPass(const std::string& image, uint64_t size, bool flush = false) {
   const auto start = Clock::now();
   const auto r = fixtures::RunTool({"dd", "if=/dev/zero", "of=" + image, "bs=1M",
-                                    "count=" + std::to_string(size >> 20), "oflag=direct", "conv=notrunc"});
+                                    "count=" + std::to_string(size >> 20), "oflag=direct",
+                                    flush ? "conv=notrunc,fsync" : "conv=notrunc"});
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   if (!r.ok()) {
     std::fprintf(stderr, "wipe_bench: dd failed: %s\n", r.output.c_str());
@@ -150,7 +154,7 @@ int Desktop(const std::string& folder, uint64_t size) {
     for (int round = 0; round < 2; ++round) {
       direct = std::max(direct, WipePass(node, size, messages));
       service = std::max(service, UserPass(user, program, services->busAddress(), node, dir.path()));
-      dd = std::max(dd, DdPass(node, size));
+      dd = std::max(dd, DdPass(node, size, true));
     }
     if (direct > 0 && service > 0 && dd > 0) {
       std::printf("one pass over a %llu MiB loop device: opened directly %.1f MB/s, descriptor from the storage "

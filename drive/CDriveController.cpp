@@ -84,12 +84,13 @@ bool PlausibleNtfs(const uint8_t (&copy)[84]) {
 uint8_t FatKindByClusterCount(const uint8_t (&fat)[62], const uint8_t (&fat32)[90]) {
   const uint64_t bps = Le16(fat, kBytesPerSector);
   const uint64_t spc = Byte(fat, kSectorsPerCluster);
+  if (bps == 0 || spc == 0) return 0;
   const uint64_t fatSize16 = Le16(fat, kSectorsPerFat16);
   const uint64_t fatSize = fatSize16 != 0 ? fatSize16 : Le32(fat32, kSectorsPerFat32);
   const uint64_t total = Le16(fat, kTotalSectors16) != 0 ? Le16(fat, kTotalSectors16) : Le32(fat, kTotalSectors32);
   const uint64_t rootSectors = (uint64_t{Le16(fat, kRootEntries)} * 32 + bps - 1) / bps;
   const uint64_t metadata = Le16(fat, kReservedSectors) + Byte(fat, kNumberOfFats) * fatSize + rootSectors;
-  if (bps == 0 || spc == 0 || fatSize == 0 || total <= metadata) return 0;
+  if (fatSize == 0 || total <= metadata) return 0;
   if (fatSize16 == 0) return FS_FAT32;
   const uint64_t clusters = (total - metadata) / spc;
   return clusters < 4085 ? FS_FAT12 : FS_FAT16;

@@ -56,12 +56,6 @@ struct Channel {
   }
 };
 
-// Whether the file's permission bits let this process open it so: when they
-// do, a refusal came from the medium (write protection), not from the rights.
-bool Permitted(const std::string& path, bool forWrite) {
-  return ::faccessat(AT_FDCWD, path.c_str(), forWrite ? (R_OK | W_OK) : R_OK, AT_EACCESS) == 0;
-}
-
 bool IsBlockNode(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
@@ -111,7 +105,9 @@ uint32_t OpenChannel(const std::string& path, bool forWrite, bool wantDirect, Ch
   int fd = tryOpen(access);
   ch.writeLocked = !forWrite;
   if (const int openError = errno; fd < 0 && (openError == EACCES || openError == EPERM)) {
-    if (!Permitted(path, forWrite) && IsBlockNode(path)) {
+    // When the permission bits allow the open, the refusal came from the
+    // medium (write protection), not from the rights.
+    if (udisks::OnlyThroughService(path, forWrite)) {
       if (!mayAsk) return errc::kAccessDenied;
       fd = OpenThroughService(path, forWrite, wantDirect, ch);
       if (fd < 0) return errc::kAccessDenied;
@@ -459,7 +455,7 @@ class LinuxBackend final : public SectorBackend {
     if (ProbeVolumePath(path_, info)) return true;
     // A user who may not read the device learns what the storage service
     // found on it, without being asked for authorisation.
-    if (Permitted(path_, false) || !IsBlockNode(path_)) return false;
+    if (!udisks::OnlyThroughService(path_, false)) return false;
     const udisks::DriveInfo found = udisks::Describe(path_);
     if (found.idType == "vfat") {
       info.fileSystem = found.idVersion == "FAT32" ? "FAT32" : "FAT";

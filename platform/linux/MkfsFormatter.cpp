@@ -127,7 +127,9 @@ class MkfsFormatter : public Formatter {
       observer.Done(false);
       return;
     }
-    if (NeedsService(request.devicePath)) return FormatThroughService(request, observer);
+    // A block device the user may not write: the storage service formats it,
+    // with the person's authorisation. Image files are always formatted here.
+    if (udisks::OnlyThroughService(request.devicePath, true)) return FormatThroughService(request, observer);
     // The Windows format library dismounts the volume itself; a mounted
     // volume here would keep its cached view of the old file system.
     if (!request.mountPoint.empty() && umount2(request.mountPoint.c_str(), 0) != 0 && errno != EINVAL) {
@@ -171,14 +173,6 @@ class MkfsFormatter : public Formatter {
       args.insert(args.end(), {"-s", "1"});
     }
     return args;
-  }
-
-  // A block device the user may not write: the storage service formats it,
-  // with the person's authorisation. Image files are always formatted here.
-  static bool NeedsService(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode) &&
-           ::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0;
   }
 
   static void FormatThroughService(const FormatRequest& request, FormatObserver& observer) {

@@ -1,6 +1,7 @@
 #include "platform/linux/UDisks.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
@@ -233,6 +234,12 @@ void SetBeforeAuthorisation(std::function<void()> hook) {
   std::lock_guard lock(g_hookMutex);
   g_hook = std::move(hook);
   g_hookRan = false;
+}
+
+bool OnlyThroughService(const std::string& path, bool forWrite) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode) &&
+         ::faccessat(AT_FDCWD, path.c_str(), forWrite ? (R_OK | W_OK) : R_OK, AT_EACCESS) != 0;
 }
 
 bool Available() {

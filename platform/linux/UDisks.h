@@ -12,6 +12,10 @@
 // Never used for image files: only for block device nodes.
 namespace platform::udisks {
 
+// A block device node whose permission bits keep this process from opening
+// it so: only the service can give it. Image files never are.
+bool OnlyThroughService(const std::string& path, bool forWrite);
+
 // Whether the service answers on the system bus. False at once when there
 // is no bus or nobody owns the service's name.
 bool Available();

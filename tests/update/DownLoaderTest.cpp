@@ -32,6 +32,13 @@ QByteArray Body(int size) {
   return body;
 }
 
+// One fetch and what it must end with; an empty `stored` means no file.
+struct FetchCase {
+  QString url;
+  TclProcessStatus result;
+  QByteArray stored;
+};
+
 class DownLoaderTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { App(); }  // before the fixture's server
@@ -65,6 +72,23 @@ class DownLoaderTest : public ::testing::Test {
   QByteArray Stored() const {
     QFile file(QDir(folder_.path()).filePath(QStringLiteral("data.bin")));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }
+  // Runs `c` into an emptied folder: its last status and the file it left.
+  void Fetch(const FetchCase& c) {
+    for (const QString& f : Files()) QFile::remove(QDir(folder_.path()).filePath(f));
+    statuses_.clear();
+    TclDownLoader loader;
+    Prepare(loader, c.url);
+    loader.Start(false);
+    ASSERT_FALSE(statuses_.empty());
+    EXPECT_EQ(statuses_.back(), c.result);
+    EXPECT_EQ(loader.Status(), c.result);
+    if (c.stored.isEmpty()) {
+      EXPECT_TRUE(Files().isEmpty()) << Files().join(' ').toStdString();
+    } else {
+      EXPECT_EQ(Stored(), c.stored);
+      EXPECT_EQ(Files().size(), 1);
+    }
   }
   void ExpectMainThreadOnly() const {
     EXPECT_FALSE(offMainThread_) << "a status was raised off the main thread";
@@ -114,12 +138,7 @@ TEST_F(DownLoaderTest, AnswersThatAreNotTheResourceLeaveNoFile) {
     server_.Serve(QStringLiteral("/chain%1").arg(i),
                   {.status = 302, .location = QStringLiteral("/chain%1").arg(i - 1).toLatin1()});
   }
-  struct Case {
-    QString url;
-    TclProcessStatus result;
-    QByteArray stored;  // empty: no file
-  };
-  const Case cases[] = {
+  const FetchCase cases[] = {
       {server_.Url(QStringLiteral("/redirect")), psSuccess, "moved here"},
       {server_.Url(QStringLiteral("/missing")), psErrors, {}},
       {server_.Url(QStringLiteral("/broken")), psErrors, {}},
@@ -130,22 +149,9 @@ TEST_F(DownLoaderTest, AnswersThatAreNotTheResourceLeaveNoFile) {
       {QStringLiteral("ftp://127.0.0.1/x"), psErrors, {}},
       {QStringLiteral("not an address"), psErrors, {}},
   };
-  for (const Case& c : cases) {
+  for (const FetchCase& c : cases) {
     SCOPED_TRACE(c.url.toStdString());
-    for (const QString& f : Files()) QFile::remove(QDir(folder_.path()).filePath(f));
-    statuses_.clear();
-    TclDownLoader loader;
-    Prepare(loader, c.url);
-    loader.Start(false);
-    ASSERT_FALSE(statuses_.empty());
-    EXPECT_EQ(statuses_.back(), c.result);
-    EXPECT_EQ(loader.Status(), c.result);
-    if (c.stored.isEmpty()) {
-      EXPECT_TRUE(Files().isEmpty()) << Files().join(' ').toStdString();
-    } else {
-      EXPECT_EQ(Stored(), c.stored);
-      EXPECT_EQ(Files().size(), 1);
-    }
+    Fetch(c);
   }
   ExpectMainThreadOnly();
 }
@@ -175,30 +181,16 @@ TEST_F(DownLoaderTest, HttpsIsFetchedAndNeverLeftForPlainHttp) {
   server_.Serve(QStringLiteral("/version.dat"), {.body = "in the clear"});
   server_.Serve(QStringLiteral("/to-secure"),
                 {.status = 302, .location = secure.Url(QStringLiteral("/version.dat")).toLatin1()});
-  struct Case {
-    QString url;
-    TclProcessStatus result;
-    QByteArray stored;  // empty: no file
-  };
-  const Case cases[] = {
+  const FetchCase cases[] = {
       {secure.Url(QStringLiteral("/version.dat")), psSuccess, "over tls"},
       {server_.Url(QStringLiteral("/to-secure")), psSuccess, "over tls"},
       // Leaving https for http would hand the answer to anyone on the way.
       {secure.Url(QStringLiteral("/to-plain")), psErrors, {}},
   };
-  for (const Case& c : cases) {
+  for (const FetchCase& c : cases) {
     SCOPED_TRACE(c.url.toStdString());
-    for (const QString& f : Files()) QFile::remove(QDir(folder_.path()).filePath(f));
-    statuses_.clear();
-    TclDownLoader loader;
-    Prepare(loader, c.url);
-    loader.Start(false);
+    Fetch(c);
     EXPECT_EQ(statuses_, (std::vector<TclProcessStatus>{psProcess, c.result}));
-    if (c.stored.isEmpty()) {
-      EXPECT_TRUE(Files().isEmpty()) << Files().join(' ').toStdString();
-    } else {
-      EXPECT_EQ(Stored(), c.stored);
-    }
   }
   EXPECT_EQ(server_.Requests(), std::vector<QString>{QStringLiteral("/to-secure")})
       << "the plain server is never asked for the file";
